@@ -1,0 +1,31 @@
+# The README's commands. Each one installs what is missing first.
+BUILD := build
+JOBS := $(shell nproc)
+
+.PHONY: all setup build test run bench dist clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+$(BUILD)/win32/Makefile: CMakeLists.txt cmake/toolchain-i686.cmake
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+
+$(BUILD)/win64/Makefile: CMakeLists.txt cmake/toolchain-x86_64.cmake
+	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAND_TESTS=ON
+
+build: setup $(BUILD)/win32/Makefile $(BUILD)/win64/Makefile
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+test: build
+	scripts/test.sh $(BUILD)/win64
+
+run: build
+	scripts/run.sh $(BUILD)/win64
+
+clean:
+	rm -rf $(BUILD)

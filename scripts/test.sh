@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test under wine64 on a private Xvfb display, with the project's own Wine
+# prefix and two drive letters of its own: R: (a plain folder) and S: (a small tmpfs,
+# when this user may mount). Everything started here is stopped on the way out.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/win64}
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEDEBUG=-all
+drives=$build/drives
+xvfb_pid=""
+mounted=""
+
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  if [ -n "$mounted" ]; then umount "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null; fi
+  rm -f "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
+  rm -rf "$drives"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# A display of our own: Xvfb picks a free number and tells it through the pipe.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$fifo" >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 30 display <"$fifo" || { echo "test: Xvfb did not start" >&2; rm -f "$fifo"; exit 1; }
+rm -f "$fifo"
+export DISPLAY=":$display"
+
+# Prepare the prefix once (the wrapper does it under a lock) before drives go into it.
+"$root/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+mkdir -p "$drives/r" "$drives/s"
+ln -sfn "$drives/r" "$WINEPREFIX/dosdevices/r:"
+if mount -t tmpfs -o size=4m tmpfs "$drives/s" 2>/dev/null; then
+  mounted="$drives/s"
+  ln -sfn "$drives/s" "$WINEPREFIX/dosdevices/s:"
+  export KESTRAND_SMALL_DRIVE=S:
+else
+  echo "test: cannot mount a tmpfs here; small-drive tests will be skipped"
+fi
+
+ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-2}"

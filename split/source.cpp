@@ -1,0 +1,119 @@
+#include "split/source.h"
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "state/report.h"
+#include "state/split_state.h"
+
+namespace {
+
+const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
+const char defaultPieceName[] = "\\Separation\\01";
+constexpr DWORD browseFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
+
+}  // namespace
+
+int isNameChar(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           c == '.';
+}
+
+int followsNameRule(const char *path, int lowest, const char **namePart)
+{
+    const char *slash = strrchr(path, '\\');
+    *namePart = slash ? slash + 1 : path;
+    for (int i = int(strlen(path)) - 1; i >= lowest && path[i] != '\\'; --i)
+        if (!isNameChar((unsigned char)path[i])) return 0;
+    return 1;
+}
+
+int enterFolder(const char *folder)
+{
+    char root[4];
+    if (folder[0] && folder[1] == ':' && folder[2] == 0) {
+        // "C:" alone would mean the drive's current folder, not its root.
+        root[0] = folder[0];
+        root[1] = ':';
+        root[2] = '\\';
+        root[3] = 0;
+        folder = root;
+    }
+    return SetCurrentDirectoryA(folder) ? 1 : 0;
+}
+
+void setupOpenDialog()
+{
+    GetCurrentDirectoryA(fieldTextLimit, state.destPath);
+    OPENFILENAMEA &d = state.openDialog;
+    memset(&d, 0, sizeof d);
+    d.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // the older, shorter record
+    d.hwndOwner = state.mainWindow;
+    d.lpstrFile = state.sourcePath;
+    d.nMaxFile = fieldTextLimit;
+    d.lpstrFileTitle = state.sourceName;
+    d.nMaxFileTitle = sizeof state.sourceName;
+    d.lpstrInitialDir = state.destPath;
+    d.Flags = 0;
+}
+
+int chooseSource()
+{
+    state.openDialog.Flags = browseFlags;
+    return GetOpenFileNameA(&state.openDialog);
+}
+
+int checkSourceName()
+{
+    GetWindowTextA(state.sourceEdit, state.sourcePath, fieldTextLimit);
+    if (state.sourcePath[0] == 0) return tellUser("Source file didn't defind", MB_OK);
+    const char *name;
+    if (followsNameRule(state.sourcePath, 0, &name)) return 1;
+    wsprintfA(state.textBuffer, "%s%s", ruleText, name);
+    return reportInfeasibleName(state.textBuffer);
+}
+
+int checkSource(const char *path, int withSize)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return reportOpenError(path);
+    if (withSize) state.remaining = fromBytes(found.nFileSizeHigh, found.nFileSizeLow);
+    FindClose(search);
+    return 1;
+}
+
+int openSource()
+{
+    // Large enough that _fullpath fails only for a real fault, not for length.
+    char full[4 * pathSize];
+    if (!_fullpath(full, state.sourcePath, sizeof full)) return reportOpenError(state.sourcePath);
+    const char *slash = strrchr(full, '\\');
+    if (!slash) return reportOpenError(state.sourcePath);
+    size_t folderLength = size_t(slash - full);
+    if (strlen(full) >= size_t(fieldTextLimit) ||
+        folderLength + sizeof defaultPieceName > size_t(fieldTextLimit) ||
+        strlen(slash + 1) > size_t(maxSourceNameLength))
+        return reportInfeasibleName(full);
+
+    memcpy(state.destPath, full, folderLength);
+    state.destPath[folderLength] = 0;
+    enterFolder(state.destPath);
+    strcpy(state.textBuffer, state.destPath);
+    strcpy(state.baseFolder, state.destPath);
+    strcat(state.destPath, defaultPieceName);
+
+    // The full path, so the change of folder above cannot make it open another file.
+    HANDLE source = CreateFileA(full, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (source == INVALID_HANDLE_VALUE) {
+        state.sourceHandle = nullptr;
+        return reportOpenError(state.sourcePath);
+    }
+    state.sourceHandle = source;
+    strcpy(state.sourceName, slash + 1);
+    return 1;
+}

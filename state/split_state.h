@@ -1,0 +1,68 @@
+// The one record that holds everything Kestrand knows while it runs.
+#pragma once
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "count/decimal_count.h"
+
+// copyState values; the piece writer reads and writes them from its own thread.
+enum : uint32_t { Stopped = 0, Active = 1, Failed = 2 };
+
+constexpr int maxPieces = 20;
+constexpr int fieldTextLimit = 249;  // bytes read from an edit field, zero included
+constexpr int pathSize = 256;
+
+struct SplitState {
+    HINSTANCE instance;
+    char className[16];
+    HWND mainWindow;
+    HWND sourceEdit, destEdit, sizeEdit;
+    HWND browseButton, changeButton, maxButton, okButton, cancelButton;
+    WNDPROC oldEditProcs[3];
+    HFONT editFont;
+    HBRUSH backgroundBrush;
+    HRGN gaugeRegion;
+    HBRUSH emptyBrush, fillBrush;
+    RECT destNumberRect, sizeNumberRect, restRect, freeRect, gaugeRect;
+    int32_t step;
+    std::atomic<uint32_t> copyState;   // shared with the piece writer
+    std::atomic<int32_t> gaugeLevel;   // shared with the piece writer
+    DecimalCount remaining;
+    DecimalCount freeSpace;
+    uint32_t freeLow;
+    std::atomic<uint32_t> pieceBytes;  // shared with the piece writer
+    char sourcePath[pathSize];
+    char sourceName[99];
+    char destPath[pathSize];
+    char textBuffer[32000];
+    char ioBuffer[512];
+    HANDLE sourceHandle;
+    char pieceNames[8000];
+    uint32_t pieceCount;
+    OPENFILENAMEA openDialog;
+
+    // The folder that a relative Destination text is based on: the source's folder,
+    // then the folder of the latest piece whose destination was prepared.
+    char baseFolder[pathSize];
+    // Full paths of the pieces written, in the order of pieceNames, so the purge
+    // after a 21st piece deletes exactly this split's files wherever they are.
+    char piecePaths[maxPieces + 1][pathSize];
+    // Where the current piece starts in the source and how long it is, so a
+    // renewed attempt after a failure copies the same bytes again.
+    LARGE_INTEGER pieceStart;
+    uint32_t pieceTotal;
+    // Set by the window before a piece writer starts, cleared by the writer as its
+    // last act; writerIdle is signalled at the same moment for waits.
+    std::atomic<uint32_t> writerRunning;
+    HANDLE writerIdle;
+    int tornDown;
+};
+
+extern SplitState state;
+
+// Back to the zeroed record of process start; for tests that run many splits.
+void resetSplitState();

@@ -1,0 +1,108 @@
+#include "support/files.h"
+
+#include <random>
+#include <stdexcept>
+
+std::string tempRoot()
+{
+    char buffer[MAX_PATH] = "";
+    GetTempPathA(sizeof buffer, buffer);
+    std::string root = buffer;
+    if (!root.empty() && root.back() == '\\') root.pop_back();
+    return root;
+}
+
+void removeTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+bool fileExists(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void writeFile(const std::string &path, const std::string &bytes)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1 << 20)), written = 0;
+        if (!WriteFile(f, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    CloseHandle(f);
+    if (done != bytes.size()) throw std::runtime_error("short write to " + path);
+}
+
+std::string readFile(const std::string &path)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
+    std::string bytes;
+    char buffer[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(f);
+    return bytes;
+}
+
+std::string randomBytes(size_t n, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(n, '\0');
+    for (char &c : bytes) c = char(random() & 0xFF);
+    return bytes;
+}
+
+std::string currentFolder()
+{
+    char buffer[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+    return buffer;
+}
+
+TempFolder::TempFolder(const std::string &under)
+{
+    static LONG counter = 0;
+    std::string base = under.empty() ? tempRoot() : under;
+    for (;;) {
+        char name[64];
+        wsprintfA(name, "kt%lu_%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+        path_ = base + "\\" + name;
+        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create " + path_);
+    }
+}
+
+TempFolder::~TempFolder()
+{
+    // Leave the folder first, or it cannot be removed.
+    if (currentFolder().rfind(path_, 0) == 0) SetCurrentDirectoryA(tempRoot().c_str());
+    removeTree(path_);
+}

@@ -1,0 +1,30 @@
+// Real files and folders for tests, in a fresh folder under the Wine prefix's temp.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+std::string tempRoot();
+void removeTree(const std::string &path);
+bool fileExists(const std::string &path);
+bool folderExists(const std::string &path);
+void writeFile(const std::string &path, const std::string &bytes);
+std::string readFile(const std::string &path);
+std::string randomBytes(size_t n, uint32_t seed);
+std::string currentFolder();
+
+// A folder that exists for the life of the object, removed with everything in it.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string &under = "");
+    ~TempFolder();
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
