@@ -59,7 +59,8 @@ struct SplitState {
     // last act; writerIdle is signalled at the same moment for waits.
     std::atomic<uint32_t> writerRunning;
     HANDLE writerIdle;
-    int tornDown;
+    int tornDown;          // teardown has run; it runs once
+    int tailTooLong;       // the command-line tail did not fit sourcePath
 };
 
 extern SplitState state;

@@ -1,0 +1,242 @@
+#include "app/workflow.h"
+
+#include <shellapi.h>
+
+#include "split/destination.h"
+#include "split/name_stepping.h"
+#include "split/piece_writer.h"
+#include "split/source.h"
+#include "state/report.h"
+#include "state/split_state.h"
+
+namespace {
+
+const char noDestinationText[] = "Destination file didn't defind";
+const char tooLargeText[] = "The file being copied is too large for the destination drive.";
+const char notStartedText[] = "The copy could not be started.";
+
+void enable(HWND control, BOOL on)
+{
+    EnableWindow(control, on);
+}
+
+void invalidate(const RECT &area)
+{
+    InvalidateRect(state.mainWindow, &area, TRUE);
+}
+
+uint32_t copyState()
+{
+    return state.copyState.load(std::memory_order_relaxed);
+}
+
+// The size step's refusal: back to the destination of the same piece.
+void refuseTooLargePiece()
+{
+    MessageBoxA(state.mainWindow, tooLargeText, nullptr, MB_ICONERROR);
+    DeleteFileA(state.destPath);
+    state.freeSpace = DecimalCount{0, 0, 0};
+    invalidate(state.freeRect);
+    enable(state.destEdit, TRUE);
+    enable(state.sizeEdit, FALSE);
+    enable(state.okButton, TRUE);
+    --state.step;
+}
+
+// The size step's controls, as acceptDestination left them.
+void backToSizeStep()
+{
+    enable(state.sizeEdit, TRUE);
+    enable(state.changeButton, TRUE);
+    enable(state.maxButton, TRUE);
+    enable(state.okButton, TRUE);
+}
+
+// Either the piece's first attempt takes it out of what remains, or a renewed attempt
+// after a failure copies the same bytes again.
+int setUpPiece(uint32_t size)
+{
+    if (copyState() == Active) {
+        takePiece(size);
+        return markPieceStart();
+    }
+    return rewindPiece();
+}
+
+void startPiece()
+{
+    state.copyState.store(Active, std::memory_order_relaxed);
+    state.gaugeLevel.store(-1, std::memory_order_relaxed);
+    if (!startPieceWriter()) {
+        // The piece is taken; a later Ok copies it again as a renewed attempt.
+        state.copyState.store(Failed, std::memory_order_relaxed);
+        state.gaugeLevel.store(0, std::memory_order_relaxed);
+        tellUser(notStartedText, MB_ICONERROR);
+        backToSizeStep();
+        return;
+    }
+    enable(state.sizeEdit, FALSE);
+    invalidate(state.gaugeRect);
+    UpdateWindow(state.mainWindow);
+}
+
+void goToNextPiece()
+{
+    ++state.step;
+    invalidate(state.restRect);
+    invalidate(state.destNumberRect);
+    invalidate(state.sizeNumberRect);
+    invalidate(state.freeRect);
+    invalidate(state.gaugeRect);
+    UpdateWindow(state.mainWindow);
+    enable(state.destEdit, TRUE);
+    enable(state.sizeEdit, FALSE);
+    enable(state.okButton, TRUE);
+    if (stepDestinationName()) SetWindowTextA(state.destEdit, state.destPath);
+    SetFocus(state.destEdit);
+}
+
+}  // namespace
+
+LRESULT onCommand(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case browseButtonId: onBrowse(); return 0;
+    case changeButtonId: onChange(); return 0;
+    case maxButtonId: onMax(); return 0;
+    case okButtonId: onOk(); return 0;
+    case cancelButtonId: onCancel(); return 0;
+    default: return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+    }
+}
+
+void onBrowse()
+{
+    if (chooseSource()) SetWindowTextA(state.sourceEdit, state.sourcePath);
+    SetFocus(state.sourceEdit);
+}
+
+void onChange()
+{
+    --state.step;
+    SetWindowTextA(state.sizeEdit, "");
+    enable(state.destEdit, TRUE);
+    enable(state.sizeEdit, FALSE);
+    enable(state.changeButton, FALSE);
+    enable(state.maxButton, FALSE);
+    dropEmptyDestination();
+}
+
+void onMax()
+{
+    formatSizeField(state.freeSpace, state.ioBuffer);
+    SetWindowTextA(state.sizeEdit, state.ioBuffer);
+}
+
+void onOk()
+{
+    if (state.step == 1)
+        acceptSource();
+    else if (state.step % 2 == 1)
+        acceptPieceSize();
+    else
+        acceptDestination();
+}
+
+void onCancel()
+{
+    state.copyState.store(Stopped, std::memory_order_relaxed);
+    Sleep(200);  // a running piece writer sees the stop after its current block
+    DestroyWindow(state.mainWindow);
+}
+
+void acceptSource()
+{
+    if (!checkSourceName()) return;
+    if (!checkSource(state.sourcePath, 1)) return;
+    if (!openSource()) return;
+    enable(state.browseButton, FALSE);
+    enable(state.sourceEdit, FALSE);
+    enable(state.destEdit, TRUE);
+    SetFocus(state.destEdit);
+    SetWindowTextA(state.destEdit, state.destPath);
+    invalidate(state.restRect);
+    state.step = 2;
+    invalidate(state.destNumberRect);
+    invalidate(state.sizeNumberRect);
+    DragAcceptFiles(state.mainWindow, FALSE);
+}
+
+void acceptDestination()
+{
+    GetWindowTextA(state.destEdit, state.destPath, fieldTextLimit);
+    if (state.destPath[0] == 0) {
+        tellUser(noDestinationText, MB_OK);
+        SetFocus(state.destEdit);
+        return;
+    }
+    if (!prepareDestination()) return;
+    queryFreeSpace();
+    invalidate(state.freeRect);
+    enable(state.destEdit, FALSE);
+    enable(state.sizeEdit, TRUE);
+    SetFocus(state.sizeEdit);
+    enable(state.changeButton, TRUE);
+    enable(state.maxButton, TRUE);
+    enable(state.okButton, TRUE);
+    ++state.step;
+}
+
+void acceptPieceSize()
+{
+    // Enter in the Destination field during a renewed attempt reaches here too.
+    if (state.writerRunning.load(std::memory_order_relaxed)) return;
+    GetWindowTextA(state.sizeEdit, state.textBuffer, fieldTextLimit);
+    uint32_t size = parsePieceSize(state.textBuffer);
+    if (size == 0) {
+        SetFocus(state.sizeEdit);
+        return;
+    }
+    enable(state.changeButton, FALSE);
+    enable(state.maxButton, FALSE);
+    enable(state.okButton, FALSE);
+    queryFreeSpace();
+    // pieceBytes holds the free space's high word here: any of it means room enough.
+    if (size > state.freeLow && state.pieceBytes.load(std::memory_order_relaxed) == 0) {
+        refuseTooLargePiece();
+        return;
+    }
+    if (!setUpPiece(size)) {
+        enable(state.okButton, TRUE);
+        return;
+    }
+    startPiece();
+}
+
+LRESULT onPieceFinished()
+{
+    // The writer is blocked in this notification and touches nothing after it.
+    state.writerRunning.store(0, std::memory_order_relaxed);
+    if (state.tornDown) return 0;
+    uint32_t outcome = copyState();
+    if (outcome == Stopped) {
+        DestroyWindow(state.mainWindow);
+        return 0;
+    }
+    // A failed piece is offered again even when it was the last: the script must never
+    // join a piece that was not written whole.
+    if (outcome == Failed) {
+        invalidate(state.freeRect);
+        invalidate(state.gaugeRect);
+        UpdateWindow(state.mainWindow);
+        enable(state.destEdit, TRUE);
+        enable(state.okButton, TRUE);
+        return 0;
+    }
+    if (isZero(state.remaining)) {
+        DestroyWindow(state.mainWindow);
+        return 0;
+    }
+    goToNextPiece();
+    return 0;
+}
