@@ -1,0 +1,34 @@
+// Drives Kestrand.exe as a separate process, the way a user would: finds its window,
+// types with WM_SETTEXT, presses with a posted BM_CLICK, answers its message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "support/message_boxes.h"
+
+struct RemoteKestrand {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+    HWND control(int id) const { return GetDlgItem(window, id); }
+};
+
+bool waitUntil(const std::function<bool()> &done, DWORD timeoutMs = 20000);
+// Starts exe with the command-line tail in folder and waits for its main window.
+bool launchKestrand(const std::string &exe, const std::string &tail, const std::string &folder,
+                    RemoteKestrand &kestrand, DWORD timeoutMs = 20000);
+void postClick(HWND button);
+void setText(HWND window, const std::string &text);
+std::string getText(HWND window);
+// The visible message box of that process, or null.
+HWND messageBoxOf(DWORD processId);
+// Waits for a message box of the process, reads it and presses `button`.
+bool answerBox(DWORD processId, int button, SeenBox *seen = nullptr, DWORD timeoutMs = 20000);
+// Waits for the process to end; returns its exit code, or -1 after the timeout.
+long waitForExit(RemoteKestrand &kestrand, DWORD timeoutMs = 60000);
+void closeRemote(RemoteKestrand &kestrand);
+// Runs a batch file with the interpreter in folder; its `cmd /k` prompts get "exit".
+int runBatch(const std::string &folder, const std::string &script, std::string *output = nullptr,
+             DWORD timeoutMs = 120000);
