@@ -16,6 +16,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   if [ -n "${FILE:-}" ]; then
     tail="Z:$(realpath -m "$FILE" | tr / '\\')"
   fi
+  set -f  # the tail goes in word by word, so Wine joins it back with blanks, unquoted
   "$root/scripts/wine-run.sh" "$exe" $tail
   status=$?
   wineserver -w
