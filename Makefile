@@ -24,6 +24,9 @@ build: setup $(BUILD)/win32/Makefile $(BUILD)/win64/Makefile
 test: build
 	scripts/test.sh $(BUILD)/win64
 
+bench: build
+	scripts/bench.sh $(BUILD)/win64
+
 run: build
 	scripts/run.sh $(BUILD)/win64
 
