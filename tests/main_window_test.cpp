@@ -1,6 +1,7 @@
 // The main window hosted in the test process: start-up, the command line, Enter, drops.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
