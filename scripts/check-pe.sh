@@ -51,8 +51,7 @@ if ! headers=$("$objdump" -p "$exe" 2>&1); then
 fi
 
 grep -q "file format $format\$" <<<"$headers" || fail "file format is not $format"
-grep -q -E "^Magic[[:space:]]+[0-9a-f]+[[:space:]]+\($(sed 's/+/\\+/' <<<"$magic")\)\$" <<<"$headers" \
-  || fail "optional header is not $magic"
+grep -E '^Magic' <<<"$headers" | grep -q -F "($magic)" || fail "optional header is not $magic"
 grep -q -E '^Subsystem[[:space:]]+00000002[[:space:]]+\(Windows GUI\)' <<<"$headers" \
   || fail "subsystem is not Windows GUI: $(grep -E '^Subsystem' <<<"$headers")"
 
