@@ -23,6 +23,14 @@ constexpr int firstWalked = 3;        // the walk over the levels starts behind 
 constexpr int refusalOffset = pathSize;  // refusal texts go behind the composed path
 constexpr int maxComposedLength = pathSize - 1;
 
+// Copies at most size - 1 characters and always ends the text.
+void copyText(char *to, const char *from, size_t size)
+{
+    size_t length = strnlen(from, size - 1);
+    memcpy(to, from, length);
+    to[length] = 0;
+}
+
 // The Destination text made into a path: as typed when it names a drive, on the base
 // folder's drive when it starts with a backslash, inside the base folder otherwise.
 void composeDestination(char *composed)
@@ -30,13 +38,13 @@ void composeDestination(char *composed)
     const char *text = state.destPath;
     composed[0] = 0;
     if (text[0] && text[1] == ':') {
-        lstrcpynA(composed, text, pathSize);
+        copyText(composed, text, pathSize);
         return;
     }
     if (text[0] == '\\') {
-        lstrcpynA(composed, state.baseFolder, 3);
+        copyText(composed, state.baseFolder, 3);
     } else {
-        lstrcpynA(composed, state.baseFolder, pathSize);
+        copyText(composed, state.baseFolder, pathSize);
         strcat(composed, "\\");
     }
     strncat(composed, text, pathSize);
@@ -65,8 +73,8 @@ int sameLetters(const char *a, const char *b, int length)
 
 int sameName(const char *a, const char *b)
 {
-    int length = lstrlenA(a);
-    return length == lstrlenA(b) && sameLetters(a, b, length);
+    int length = int(strlen(a));
+    return length == int(strlen(b)) && sameLetters(a, b, length);
 }
 
 // CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, alone or with any extension: a "file" of
@@ -90,7 +98,7 @@ int isTemporaryName(const char *name)
 
 int isPieceName(const char *name)
 {
-    int length = lstrlenA(name);
+    int length = int(strlen(name));
     const char *at = state.pieceNames;
     const char *end = state.pieceNames + sizeof state.pieceNames;
     for (uint32_t n = 0; n < state.pieceCount && at < end && *at; ++n) {
@@ -201,7 +209,7 @@ int createEmptyPiece()
 
 void rememberPieceFolder()
 {
-    lstrcpynA(state.baseFolder, state.destPath, pathSize);
+    copyText(state.baseFolder, state.destPath, pathSize);
     char *slash = strrchr(state.baseFolder, '\\');
     if (slash) *slash = 0;
 }
@@ -214,7 +222,7 @@ int prepareDestination()
     composeDestination(composed);
     SetWindowTextA(state.destEdit, composed);
 
-    if (lstrlenA(composed) > maxComposedLength || countLevels(composed) > maxLevels)
+    if (int(strlen(composed)) > maxComposedLength || countLevels(composed) > maxLevels)
         return reportInfeasibleName(composed);
     const char *name;
     if (!followsNameRule(composed, 1, &name) || isDeviceName(name)) return refuseName(name);

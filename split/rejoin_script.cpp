@@ -26,7 +26,7 @@ constexpr int spoilt = -1;  // the script's length once an append did not fit
 void append(int *script, const char *text)
 {
     if (*script == spoilt) return;
-    int length = lstrlenA(text);
+    int length = int(strlen(text));
     if (length > int(sizeof state.textBuffer) - 1 - *script) {
         *script = spoilt;
         return;
@@ -144,7 +144,7 @@ int saveScript(int script)
 
 int makeScriptName(const char *sourceName, char *scriptName, int size)
 {
-    int length = lstrlenA(sourceName);
+    int length = int(strlen(sourceName));
     int stem = length;
     for (int i = length - 1; i >= 1; --i)
         if (sourceName[i] == '.') {
