@@ -127,8 +127,17 @@ int reportScriptFailure()
     return 0;
 }
 
+// A source named like its script, split into its own folder, would be overwritten.
+int wouldReplaceSource()
+{
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(state.sourceName, sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full && lstrcmpiA(full, state.sourceFullPath) == 0;
+}
+
 int saveScript(int script)
 {
+    if (wouldReplaceSource()) return reportScriptFailure();
     HANDLE file = CreateFileA(state.sourceName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return reportScriptFailure();
     DWORD written = 0;

@@ -185,6 +185,21 @@ TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
     EXPECT_TRUE(folderExists(folder_ / "data.bat"));
 }
 
+TEST_F(RejoinScript, ASourceNamedLikeItsScriptIsNeverOverwritten)
+{
+    std::string source = folder_ / "data.bat";
+    writeFile(source, "the user's own batch file");
+    usePieces({"piece01"}, "data.bat");
+    GetFullPathNameA("data.bat", sizeof state.sourceFullPath, state.sourceFullPath, nullptr);
+    BoxAnswerer answerer({IDOK});
+    EXPECT_EQ(writeRejoinScript(), 0);
+    EXPECT_EQ(readFile(source), "the user's own batch file");
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error opening file");
+    EXPECT_EQ(boxes[0].text, state.sourceFullPath);
+}
+
 // The script run for real by cmd.exe joins the pieces back into the source's bytes.
 class RejoinRun : public RejoinScript {
 protected:
