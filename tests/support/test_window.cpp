@@ -128,17 +128,3 @@ Pixels TestWindow::grab() const
     ReleaseDC(window_, windowDc);
     return pixels;
 }
-
-void makeFiller(const std::string &path, uint64_t bytes)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
-    static char block[1 << 16];
-    uint64_t done = 0;
-    while (done < bytes) {
-        DWORD chunk = DWORD(bytes - done < sizeof block ? bytes - done : sizeof block), written = 0;
-        if (!WriteFile(f, block, chunk, &written, nullptr) || written == 0) break;
-        done += written;
-    }
-    CloseHandle(f);
-}

@@ -53,6 +53,3 @@ private:
     Painting painting_;
     std::vector<Notice> notices_;
 };
-
-// Writes a file of `bytes` into `path`, grown to that size without content of note.
-void makeFiller(const std::string &path, uint64_t bytes);
