@@ -4,7 +4,7 @@
 # when this user may mount). Everything started here is stopped on the way out.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/win64}
+build=$(cd "${1:-$root/build/win64}" && pwd)  # absolute: the drive links must resolve from the prefix
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=-all
 drives=$build/drives
