@@ -1,5 +1,7 @@
 #include "app/display.h"
 
+#include <cstring>
+
 #include "count/decimal_count.h"
 #include "state/split_state.h"
 
@@ -56,7 +58,7 @@ void fillOnWindow(LONG top, LONG bottom)
 
 void drawLabels(HDC dc)
 {
-    for (const Label &label : labels) TextOutA(dc, labelX, label.y, label.text, lstrlenA(label.text));
+    for (const Label &label : labels) TextOutA(dc, labelX, label.y, label.text, int(strlen(label.text)));
 }
 
 // The figures are composed here, never in ioBuffer: a paint may come while a piece

@@ -100,7 +100,9 @@ void purgePieces()
 void recordPiecePath(char *path)
 {
     DWORD length = GetFullPathNameA(state.destPath, pathSize, path, nullptr);
-    if (length == 0 || length >= DWORD(pathSize)) lstrcpynA(path, state.destPath, pathSize);
+    if (length != 0 && length < DWORD(pathSize)) return;
+    strncpy(path, state.destPath, pathSize - 1);
+    path[pathSize - 1] = 0;
 }
 
 int appendPieceName()

@@ -303,3 +303,19 @@ TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterThe
     EXPECT_TRUE(fileExists(folder / "data.bin"));
     EXPECT_EQ(std::string(state.pieceNames), "");
 }
+
+TEST_F(PieceWriterTest, WaitingForTheWriterHandlesItsNotificationInsteadOfDeadlocking)
+{
+    std::string source = randomBytes(4u << 20, 19);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    TestWindow window;
+    beginPiece(folder / "01", 4u << 20);
+    // As a teardown would: no message loop, only the wait.
+    waitForPieceWriter();
+    EXPECT_EQ(state.writerRunning.load(), 0u);
+    ASSERT_EQ(window.notices().size(), 1u);
+    EXPECT_EQ(window.notices()[0].copyState, uint32_t(Active));
+    EXPECT_TRUE(fileBytes(folder / "01") == source);
+    finishPiece(window);
+}
