@@ -67,7 +67,8 @@ rm -f "$out/shoot" "$out/shot"
 if [ $status -eq 0 ]; then
   echo "run: sample      $out/sample.bin"
   echo "run: pieces      $out/Separation/01 02 03"
-  echo "run: script      $out/Separation/sample.bat (joined file: $out/Separation/sample.bin)"
+  echo "run: script      $out/Separation/sample.bat"
+  echo "run: joined      $out/received/sample.bin (the script run on copies of the pieces)"
   echo "run: screenshot  $out/kestrand.png"
 fi
 exit $status

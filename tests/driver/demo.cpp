@@ -77,13 +77,19 @@ int main(int argc, char **argv)
     if (!split) return 1;
     if (code != 0) return fail("Kestrand did not end with exit code 0"), 1;
 
-    std::string pieces = folder + "\\Separation";
+    // The script renames and deletes the pieces it joins, so it runs on copies of them,
+    // as on the receiving side, and the pieces themselves stay for a look.
+    std::string pieces = folder + "\\Separation", joined = folder + "\\received";
     std::string script = name.substr(0, name.rfind('.')) + ".bat";
     if (!fileExists(pieces + "\\" + script)) return fail("no rejoin script was written"), 1;
-    BatchRun run = runBatch(pieces, script);
+    CreateDirectoryA(joined.c_str(), nullptr);
+    for (const std::string &file : {std::string("01"), std::string("02"), std::string("03"), script})
+        if (!CopyFileA((pieces + "\\" + file).c_str(), (joined + "\\" + file).c_str(), FALSE))
+            return fail("a piece is missing"), 1;
+    BatchRun run = runBatch(joined, script);
     if (!run.finished) return fail("the rejoin script did not finish"), 1;
-    if (!fileExists(pieces + "\\" + name)) return fail("the script did not join the pieces"), 1;
-    if (readFile(pieces + "\\" + name) != bytes) return fail("the joined file differs from the sample"), 1;
+    if (!fileExists(joined + "\\" + name)) return fail("the script did not join the pieces"), 1;
+    if (readFile(joined + "\\" + name) != bytes) return fail("the joined file differs from the sample"), 1;
     printf("demo: split %s into 3 pieces, joined them with %s: identical (%u bytes)\n", sample.c_str(),
            script.c_str(), unsigned(bytes.size()));
     return 0;
