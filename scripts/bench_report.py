@@ -46,9 +46,11 @@ rows = [
     ("Gauge fills for the 999,999,999-byte piece", f"{int(med('fills_first_piece'))} (at most 52)"),
     ("Peak working set of Kestrand.exe", f"{max(values['peak_working_set'] or [0]) / 1048576:.1f} MiB"),
 ]
+head = f"Median of {runs} runs"
 width = max(len(r[0]) for r in rows)
-table = [f"| {'What':<{width}} | Median of {runs} runs |", f"|{'-' * (width + 2)}|{'-' * 20}|"]
-table += [f"| {a:<{width}} | {b} |" for a, b in rows]
+second = max([len(head)] + [len(r[1]) for r in rows])
+table = [f"| {'What':<{width}} | {head:<{second}} |", f"|{'-' * (width + 2)}|{'-' * (second + 2)}|"]
+table += [f"| {a:<{width}} | {b:<{second}} |" for a, b in rows]
 print("\n".join(table))
 with open(target, "w") as doc:
     doc.write("# Benchmarks\n\n")
