@@ -116,14 +116,8 @@ TEST_F(Workflow, ChangeGoesBackAndRemovesTheEmptyPiece)
 
 TEST_F(Workflow, CancelWhileAPieceIsWrittenLeavesNoScript)
 {
-    // Sparse, so it is quick to make and long to copy.
     std::string source = folder / "large.bin";
-    HANDLE f = CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = 600000000;
-    SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(f);
-    CloseHandle(f);
+    makeSparseFile(source, 600000000);
 
     acceptSource(source);
     acceptDestination();
@@ -145,12 +139,7 @@ TEST_F(Workflow, CancelWhileAPieceIsWrittenLeavesNoScript)
 TEST_F(Workflow, ClosingWhileAPieceIsWrittenWaitsForTheWriter)
 {
     std::string source = folder / "large.bin";
-    HANDLE f = CreateFileA(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = 600000000;
-    SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(f);
-    CloseHandle(f);
+    makeSparseFile(source, 600000000);
 
     acceptSource(source);
     acceptDestination();

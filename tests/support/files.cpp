@@ -80,6 +80,17 @@ std::string randomBytes(size_t n, uint32_t seed)
     return bytes;
 }
 
+void makeSparseFile(const std::string &path, uint64_t size)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+    LARGE_INTEGER end;
+    end.QuadPart = LONGLONG(size);
+    BOOL sized = SetFilePointerEx(f, end, nullptr, FILE_BEGIN) && SetEndOfFile(f);
+    CloseHandle(f);
+    if (!sized) throw std::runtime_error("cannot size " + path);
+}
+
 std::string currentFolder()
 {
     char buffer[MAX_PATH] = "";

@@ -13,6 +13,8 @@ bool folderExists(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);
 std::string readFile(const std::string &path);
 std::string randomBytes(size_t n, uint32_t seed);
+// A file of `size` zero bytes that takes no room: quick to make, long to copy.
+void makeSparseFile(const std::string &path, uint64_t size);
 std::string currentFolder();
 
 // A folder that exists for the life of the object, removed with everything in it.
