@@ -148,6 +148,22 @@ LRESULT onDropFiles(HDROP drop)
     return 0;
 }
 
+// A message box takes the focus away; give it back to the control that had it, so a
+// refusal leaves the user where they were.
+LRESULT onActivate(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus)) state.lastFocus = focus;
+        return 0;
+    }
+    if (state.lastFocus && IsWindow(state.lastFocus)) {
+        SetFocus(state.lastFocus);
+        return 0;
+    }
+    return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);
+}
+
 LRESULT onClose()
 {
     state.copyState.store(Stopped, std::memory_order_relaxed);
@@ -233,6 +249,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND: return onCommand(window, wParam, lParam);
     case pieceFinishedMessage: return onPieceFinished();
     case WM_DROPFILES: return onDropFiles((HDROP)wParam);
+    case WM_ACTIVATE: return onActivate(window, wParam, lParam);
     case WM_CLOSE: return onClose();
     case WM_DESTROY: teardown(); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine wine64 xvfb xauth googletest imagemagick zip
-          x11-utils python3 xxd)
+          x11-utils python3 xxd bc)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -61,6 +61,7 @@ struct SplitState {
     HANDLE writerIdle;
     int tornDown;          // teardown has run; it runs once
     int tailTooLong;       // the command-line tail did not fit sourcePath
+    HWND lastFocus;        // the control to give the focus back to on reactivation
 };
 
 extern SplitState state;

@@ -1,6 +1,7 @@
 // The main window hosted in the test process: start-up, the command line, Enter, drops.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -61,7 +62,8 @@ TEST(MainWindow, StartsWithItsClassTitleFrameAndControls)
     EXPECT_EQ(className(w), "Kestrand");
     EXPECT_EQ(windowText(w), "Kestrand - cuts a big file into pieces to carry");
     EXPECT_EQ(windowText(w).size(), 47u);
-    EXPECT_EQ(DWORD(GetWindowLongPtrA(w, GWL_STYLE)) & ~DWORD(WS_VISIBLE), 0x02CA0000u);
+    // The system adds WS_CLIPSIBLINGS to every top-level window.
+    EXPECT_EQ(DWORD(GetWindowLongPtrA(w, GWL_STYLE)) & ~DWORD(WS_VISIBLE | WS_CLIPSIBLINGS), 0x02CA0000u);
     RECT frame;
     GetWindowRect(w, &frame);
     EXPECT_EQ(frame.left, 70);

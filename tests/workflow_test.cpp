@@ -88,6 +88,8 @@ TEST_F(Workflow, WholeSplitWithDefaultNames)
     EXPECT_EQ(state.gaugeLevel.load(), 0);
 
     acceptDestination();
+    EXPECT_EQ(windowText(state.sizeEdit), "1000");  // the last size stays offered
+    typeInto(state.sizeEdit, "");
     pressEnter(state.sizeEdit);  // Enter with an empty field does nothing
     EXPECT_EQ(state.step, 5);
     writePiece("1000");

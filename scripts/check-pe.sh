@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Checks a built Kestrand.exe from the file itself (MinGW objdump's reading of its
+# headers, import tables and resources): the right machine and format, the GUI
+# subsystem (no console), imports from the system DLLs that every Windows has and
+# nothing else, InitCommonControls by ordinal, and the two icons. Prints the size.
+# Every failed rule is reported, not only the first; the exit code is 1 if any failed.
+#
+# Usage: check-pe.sh [--stripped] i386|x86-64 EXE
+#   --stripped  also require that the symbols have been stripped (the shipped file)
+set -u
+
+usage() { echo "usage: check-pe.sh [--stripped] i386|x86-64 EXE" >&2; exit 2; }
+
+stripped=0
+if [ "${1:-}" = --stripped ]; then stripped=1; shift; fi
+[ $# -eq 2 ] || usage
+arch=$1
+exe=$2
+
+# The only DLLs the program may load: the system's own and the C runtime.
+allowed_dlls="KERNEL32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL SHELL32.DLL COMCTL32.DLL MSVCRT.DLL"
+# InitCommonControls is imported by this ordinal, never by name.
+comctl32_ordinal=17
+icon_names="MYICON1 MYICON2"    # resource names are stored upper-cased
+# One 32 by 32 image in 16 colours with its mask: header 40 + palette 64 + colour
+# bits 512 + mask 128 bytes. A group naming one image is 6 + 14 bytes.
+icon_image_bytes=744
+icon_group_bytes=20
+
+case $arch in
+  i386)   objdump=i686-w64-mingw32-objdump;   format=pei-i386;   magic=PE32 ;;
+  x86-64) objdump=x86_64-w64-mingw32-objdump; format=pei-x86-64; magic=PE32+ ;;
+  *) usage ;;
+esac
+
+if [ ! -f "$exe" ]; then
+  echo "check-pe: $exe does not exist: build it first (make build)" >&2
+  exit 1
+fi
+if ! command -v "$objdump" >/dev/null; then
+  echo "check-pe: $objdump is missing: run scripts/setup.sh" >&2
+  exit 1
+fi
+
+failures=0
+fail() { echo "check-pe: $exe: $*" >&2; failures=$((failures + 1)); }
+
+if ! headers=$("$objdump" -p "$exe" 2>&1); then
+  echo "check-pe: $exe: not a $magic file for $arch: $headers" >&2
+  exit 1
+fi
+
+grep -q "file format $format\$" <<<"$headers" || fail "file format is not $format"
+grep -E '^Magic' <<<"$headers" | grep -q -F "($magic)" || fail "optional header is not $magic"
+grep -q -E '^Subsystem[[:space:]]+00000002[[:space:]]+\(Windows GUI\)' <<<"$headers" \
+  || fail "subsystem is not Windows GUI: $(grep -E '^Subsystem' <<<"$headers")"
+
+# Imports as "DLL<TAB>first column<TAB>member name" (name "<none>" when by ordinal).
+imports=$(awk '
+  /^The Import Tables/ { inside = 1; next }
+  inside && /^(The |PE File)/ { inside = 0 }
+  !inside { next }
+  /DLL Name:/ { dll = toupper($3); next }
+  /vma:/ { next }
+  dll != "" && NF >= 3 && $1 ~ /^[0-9a-f]+$/ { print dll "\t" $1 "\t" $3 }
+  /^[[:space:]]*$/ { dll = "" }
+' <<<"$headers")
+dlls=$(grep -E '^[[:space:]]*DLL Name:' <<<"$headers" | awk '{ print toupper($3) }' | sort -u)
+
+[ -n "$dlls" ] || fail "no import table found"
+for dll in $dlls; do
+  case " $allowed_dlls " in
+    *" $dll "*) ;;
+    *) fail "imports $dll, which is not one of: $allowed_dlls" ;;
+  esac
+done
+
+comctl32=$(awk -F'\t' '$1 == "COMCTL32.DLL"' <<<"$imports")
+if [ -z "$comctl32" ]; then
+  fail "does not import COMCTL32.dll (InitCommonControls by ordinal $comctl32_ordinal)"
+fi
+while IFS=$'\t' read -r _ first name; do
+  [ -n "$first" ] || continue
+  if [ "$name" != "<none>" ]; then
+    fail "imports $name from COMCTL32.dll by name; only ordinal $comctl32_ordinal is expected"
+  elif [ $((0x$first & 0xFFFF)) -ne "$comctl32_ordinal" ]; then
+    fail "imports ordinal $((0x$first & 0xFFFF)) from COMCTL32.dll; only $comctl32_ordinal is expected"
+  fi
+done <<<"$comctl32"
+
+grep -q -E '^Entry d 0+ 0+ Delay Import Directory' <<<"$headers" \
+  || fail "has delay-loaded imports: $(grep -A3 'Delay Import' <<<"$headers" | head -n 4)"
+
+# Resources as "type name size": the type and name levels of the resource tree are
+# the entries indented by 3 and 5 blanks, the data leaves by 8.
+resources=$(awk '
+  /^The .rsrc Resource Directory section/ { inside = 1; next }
+  inside && /^ String table/ { inside = 0 }
+  !inside { next }
+  {
+    body = $0; sub(/^[0-9a-f]+/, "", body)
+    match(body, /^ */); depth = RLENGTH; entry = substr(body, depth + 1)
+    key = entry
+    if (entry ~ /^Entry: ID: /) { sub(/^Entry: ID: /, "", key); sub(/,.*/, "", key) }
+    else if (entry ~ /^Entry: name: /) { sub(/^[^]]*\]: /, "", key); sub(/, Value:.*/, "", key) }
+    if (depth == 3) type = key
+    else if (depth == 5) name = key
+    else if (depth == 8 && entry ~ /^Leaf:/) {
+      size = entry; sub(/.*Size: /, "", size); sub(/,.*/, "", size)
+      print type, name, size
+    }
+  }
+' <<<"$headers")
+
+for icon in $icon_names; do
+  size=$(awk -v n="$icon" '$1 == "0x00000e" && $2 == n { print $3 }' <<<"$resources")
+  if [ -z "$size" ]; then
+    fail "has no icon resource named $icon"
+  elif [ $((size)) -ne "$icon_group_bytes" ]; then
+    fail "icon $icon does not hold exactly one image (group of $((size)) bytes)"
+  fi
+done
+while read -r type name size; do
+  [ "$type" = 0x000003 ] || continue
+  [ $((size)) -eq "$icon_image_bytes" ] \
+    || fail "icon image $name has $((size)) bytes, not one 32x32 image in 16 colours ($icon_image_bytes)"
+done <<<"$resources"
+
+if [ "$stripped" -eq 1 ]; then
+  "$objdump" -f "$exe" | grep -q 'HAS_SYMS' && fail "still holds its symbols (not stripped)"
+  "$objdump" -h "$exe" | grep -q -E '[[:space:]]\.debug' && fail "still holds debug sections"
+fi
+
+bytes=$(stat -c %s "$exe")
+if [ "$failures" -ne 0 ]; then
+  echo "check-pe: $exe: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "check-pe: $exe: $magic for $arch, Windows GUI, imports $(echo $dlls | tr ' ' ','), icons $(echo $icon_names | tr ' ' ','): $bytes bytes"

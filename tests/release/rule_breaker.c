@@ -1,0 +1,13 @@
+// A program that breaks every shipping rule the PE check enforces, so that the check
+// is seen to refuse it: console subsystem, a DLL outside the allowed set (ADVAPI32),
+// InitCommonControls imported by name, and no icons.
+#include <windows.h>
+#include <commctrl.h>
+
+int main(void)
+{
+    char name[64];
+    DWORD size = sizeof name;
+    InitCommonControls();
+    return GetUserNameA(name, &size) ? 0 : 1;
+}
