@@ -42,7 +42,9 @@ TEST_P(Ending, LeavesNoScriptAndOnlyTheFilesTheUserNamed)
 
     Session s;
     ASSERT_TRUE(s.start("", folder.path()));
-    if (c.phase != Phase::Source) ASSERT_TRUE(s.acceptSource(source));
+    if (c.phase != Phase::Source) {
+        ASSERT_TRUE(s.acceptSource(source));
+    }
     if (c.phase == Phase::Size || c.phase == Phase::Writing) {
         ASSERT_TRUE(s.acceptDestination());
         expected.insert("Separation\\01");

@@ -32,7 +32,9 @@ TEST(Places, PiecesOnThreeDrivesJoinOnceBroughtTogether)
         ASSERT_TRUE(s.acceptDestination(names[i])) << names[i];
         EXPECT_EQ(s.text(DestField), names[i]);
         ASSERT_EQ(s.writePiece(i < 2 ? "40000" : "999999"), i < 2 ? Session::NextPiece : Session::Ended);
-        if (i < 2) EXPECT_EQ(s.text(DestField), names[i].substr(0, names[i].size() - 1) + char('2' + i));
+        if (i < 2) {
+            EXPECT_EQ(s.text(DestField), names[i].substr(0, names[i].size() - 1) + char('2' + i));
+        }
     }
     EXPECT_EQ(s.exitCode(), 0);
     EXPECT_EQ(readFile(names[0]), bytes.substr(0, 40000));

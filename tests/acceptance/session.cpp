@@ -355,6 +355,12 @@ bool readBmp(const std::string &path, Shot &shot)
 
 bool screenshotsAvailable() { return !shotFolder().empty(); }
 
+void placeForShots(HWND window, int x, int y)
+{
+    SetWindowPos(window, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    Sleep(100);
+}
+
 bool takeShot(HWND window, const std::string &name, Shot &shot)
 {
     std::string folder = shotFolder();

@@ -94,6 +94,9 @@ struct Shot {
     uint32_t at(int x, int y) const { return rgb[size_t(y) * width + x]; }
 };
 bool screenshotsAvailable();
+// Moves the window, above all others, to a place of the screen where no other test's
+// window stands, so that a screenshot shows this window only.
+void placeForShots(HWND window, int x, int y);
 bool takeShot(HWND window, const std::string &name, Shot &shot);
 constexpr uint32_t backgroundColour = 0x00C4BC;
 constexpr uint32_t emptyColour = 0x00641E;
