@@ -57,7 +57,7 @@ mkdir -p "$shots"
       [ -e "$req" ] || continue
       base=${req%.req}
       import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
-      convert "$base.png" "BMP3:$base.bmp" 2>/dev/null
+      convert "$base.png" -type TrueColor "BMP3:$base.bmp" 2>/dev/null
       rm -f "$req"
       touch "$base.done"
     done
