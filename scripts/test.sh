@@ -4,7 +4,8 @@
 # when this user may mount). Everything started here is stopped on the way out.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/win64}
+# Absolute, since the drive letters are symlinks that Wine resolves from its own folder.
+build=$(cd "${1:-$root/build/win64}" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=-all
 drives=$build/drives

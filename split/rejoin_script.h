@@ -3,3 +3,8 @@
 
 // Writes the script into the current folder; returns 0 after reporting a failure.
 int writeRejoinScript();
+
+// The script's file name for a source name: its last extension (a full stop at the
+// first position does not count) replaced by ".bat", or ".bat" appended.
+// Returns 0 when the name does not fit in size bytes.
+int makeScriptName(const char *sourceName, char *scriptName, int size);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/batch.h"
 #include "support/files.h"
 #include "support/remote_window.h"
 
@@ -79,8 +80,8 @@ int main(int argc, char **argv)
     std::string pieces = folder + "\\Separation";
     std::string script = name.substr(0, name.rfind('.')) + ".bat";
     if (!fileExists(pieces + "\\" + script)) return fail("no rejoin script was written"), 1;
-    std::string output;
-    runBatch(pieces, script, &output);
+    BatchRun run = runBatch(pieces, script);
+    if (!run.finished) return fail("the rejoin script did not finish"), 1;
     if (!fileExists(pieces + "\\" + name)) return fail("the script did not join the pieces"), 1;
     if (readFile(pieces + "\\" + name) != bytes) return fail("the joined file differs from the sample"), 1;
     printf("demo: split %s into 3 pieces, joined them with %s: identical (%u bytes)\n", sample.c_str(),

@@ -64,6 +64,13 @@ SeenBox readMessageBox(HWND dialog)
     }
     LRESULT def = SendMessageA(dialog, DM_GETDEFID, 0, 0);
     if (HIWORD(def) == DC_HASDEFID) box.defaultButton = LOWORD(def);
+    // Wine's Yes/No boxes still answer IDOK here; their default shows in the button style.
+    bool named = false;
+    for (int id : box.buttons) named = named || id == box.defaultButton;
+    if (!named)
+        for (int id : box.buttons)
+            if ((GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                box.defaultButton = id;
     return box;
 }
 

@@ -29,6 +29,3 @@ bool answerBox(DWORD processId, int button, SeenBox *seen = nullptr, DWORD timeo
 // Waits for the process to end; returns its exit code, or -1 after the timeout.
 long waitForExit(RemoteKestrand &kestrand, DWORD timeoutMs = 60000);
 void closeRemote(RemoteKestrand &kestrand);
-// Runs a batch file with the interpreter in folder; its `cmd /k` prompts get "exit".
-int runBatch(const std::string &folder, const std::string &script, std::string *output = nullptr,
-             DWORD timeoutMs = 120000);

@@ -1,0 +1,261 @@
+#include "split/destination.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "split/rejoin_script.h"
+#include "split/source.h"
+#include "state/report.h"
+#include "state/split_state.h"
+
+namespace {
+
+const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
+const char replaceQuestion[] = " already exists.\r\nDo you want to replace it?";
+const char usedBySplitText[] = " is already used by this split.\r\nChoose another name for this piece.";
+constexpr UINT replaceStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+constexpr UINT usedBySplitStyle = MB_OK | MB_ICONWARNING;
+
+constexpr int maxLevels = 42;
+constexpr int rootLevel = 2;          // the backslash after "C:", taken as given
+constexpr int firstWalked = 3;        // the walk over the levels starts behind it
+constexpr int refusalOffset = pathSize;  // refusal texts go behind the composed path
+constexpr int maxComposedLength = pathSize - 1;
+
+// Copies at most size - 1 characters and always ends the text.
+void copyText(char *to, const char *from, size_t size)
+{
+    size_t length = strnlen(from, size - 1);
+    memcpy(to, from, length);
+    to[length] = 0;
+}
+
+// The Destination text made into a path: as typed when it names a drive, on the base
+// folder's drive when it starts with a backslash, inside the base folder otherwise.
+void composeDestination(char *composed)
+{
+    const char *text = state.destPath;
+    composed[0] = 0;
+    if (text[0] && text[1] == ':') {
+        copyText(composed, text, pathSize);
+        return;
+    }
+    if (text[0] == '\\') {
+        copyText(composed, state.baseFolder, 3);
+    } else {
+        copyText(composed, state.baseFolder, pathSize);
+        strcat(composed, "\\");
+    }
+    strncat(composed, text, pathSize);
+}
+
+int countLevels(const char *path)
+{
+    int levels = 1;
+    for (int i = 0; path[i]; ++i)
+        if (i >= firstWalked && path[i] == '\\') ++levels;
+    return levels;
+}
+
+char upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// Names that pass the name rule are plain ASCII, so case is folded without a locale.
+int sameLetters(const char *a, const char *b, int length)
+{
+    for (int i = 0; i < length; ++i)
+        if (upper(a[i]) != upper(b[i])) return 0;
+    return 1;
+}
+
+int sameName(const char *a, const char *b)
+{
+    int length = int(strlen(a));
+    return length == int(strlen(b)) && sameLetters(a, b, length);
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, alone or with any extension: a "file" of
+// such a name is a device, and a piece written there is gone.
+int isDeviceName(const char *name)
+{
+    const char *plain[] = {"CON", "PRN", "AUX", "NUL"};
+    const char *numbered[] = {"COM", "LPT"};
+    int stem = 0;
+    for (const char *p : plain)
+        if (sameLetters(name, p, 3)) stem = 3;
+    for (const char *p : numbered)
+        if (sameLetters(name, p, 3) && name[3] >= '1' && name[3] <= '9') stem = 4;
+    return stem && (name[stem] == 0 || name[stem] == '.');
+}
+
+int isTemporaryName(const char *name)
+{
+    return name[0] == '_' && name[1] && sameName(name + 2, "._9");
+}
+
+int isPieceName(const char *name)
+{
+    int length = int(strlen(name));
+    const char *at = state.pieceNames;
+    const char *end = state.pieceNames + sizeof state.pieceNames;
+    for (uint32_t n = 0; n < state.pieceCount && at < end && *at; ++n) {
+        const char *blank = static_cast<const char *>(memchr(at, ' ', size_t(end - at)));
+        if (!blank) blank = at + strnlen(at, size_t(end - at));
+        if (blank - at == length && sameLetters(at, name, length)) return 1;
+        at = blank + 1;
+    }
+    return 0;
+}
+
+int isScriptName(const char *name)
+{
+    char script[sizeof state.sourceName + 4];
+    return state.sourceName[0] && makeScriptName(state.sourceName, script, sizeof script) &&
+           sameName(script, name);
+}
+
+// The rejoin script finds every piece by its bare name in one folder and uses names
+// of its own: a piece may not take any of them.
+int isUsedBySplit(const char *name)
+{
+    return name[0] && (isPieceName(name) || isScriptName(name) || isTemporaryName(name));
+}
+
+int refuseName(const char *name)
+{
+    char *message = state.textBuffer + refusalOffset;
+    wsprintfA(message, "%s%s", ruleText, name);
+    return reportInfeasibleName(message);
+}
+
+int refuseUsedName(char *composed)
+{
+    strcat(composed, usedBySplitText);
+    return tellUser(composed, usedBySplitStyle);
+}
+
+// Fills levels with the positions of the backslashes; 0 when two follow each other.
+int fillLevelTable(const char *path, int *levels, int *count)
+{
+    levels[0] = rootLevel;
+    *count = 1;
+    for (int i = 0; path[i]; ++i) {
+        if (i < firstWalked || path[i] != '\\') continue;
+        if (i == levels[*count - 1] + 1) return 0;
+        levels[(*count)++] = i;
+    }
+    return 1;
+}
+
+// Looks the folder up and creates it when missing; an existing file counts as present.
+int ensureFolder(const char *folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(folder, &found);
+    if (search == INVALID_HANDLE_VALUE) return CreateDirectoryA(folder, nullptr) ? 1 : 0;
+    FindClose(search);
+    return 1;
+}
+
+// Creates every missing level and enters the piece's folder. 0 after reporting.
+int makeFolders(char *composed, const int *levels, int count)
+{
+    if (count == 1) {
+        char drive[3] = {composed[0], composed[1], 0};
+        if (!enterFolder(drive)) return reportOpenError(composed);
+        return 1;
+    }
+    for (int level = 1; level < count; ++level) {
+        char *cut = composed + levels[level];
+        *cut = 0;
+        int present = ensureFolder(composed);
+        int entered = present && (level < count - 1 || enterFolder(composed));
+        *cut = '\\';
+        if (!present) return reportInfeasibleName(composed);
+        if (!entered) return reportOpenError(composed);
+    }
+    return 1;
+}
+
+// "C:xy\p1" names a folder of drive C's current one; once inside it, the same text would
+// mean another place, so the piece keeps the full path taken before entering.
+int fullDestination(const char *composed, char *full)
+{
+    if (composed[1] == ':' && composed[2] != '\\') {
+        DWORD length = GetFullPathNameA(composed, pathSize, full, nullptr);
+        if (length == 0 || length >= DWORD(pathSize)) return reportInfeasibleName(composed);
+        return 1;
+    }
+    strcpy(full, composed);
+    return 1;
+}
+
+int askToReplace(char *composed)
+{
+    strcat(composed, replaceQuestion);
+    return MessageBoxA(state.mainWindow, composed, state.className, replaceStyle) == IDYES;
+}
+
+int createEmptyPiece()
+{
+    HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (piece == INVALID_HANDLE_VALUE) return reportOpenError(state.destPath);
+    CloseHandle(piece);
+    return 1;
+}
+
+void rememberPieceFolder()
+{
+    copyText(state.baseFolder, state.destPath, pathSize);
+    char *slash = strrchr(state.baseFolder, '\\');
+    if (slash) *slash = 0;
+}
+
+}  // namespace
+
+int prepareDestination()
+{
+    char *composed = state.textBuffer;
+    composeDestination(composed);
+    SetWindowTextA(state.destEdit, composed);
+
+    if (int(strlen(composed)) > maxComposedLength || countLevels(composed) > maxLevels)
+        return reportInfeasibleName(composed);
+    const char *name;
+    if (!followsNameRule(composed, 1, &name) || isDeviceName(name)) return refuseName(name);
+    int levels[maxLevels];
+    int count;
+    if (!fillLevelTable(composed, levels, &count)) return reportInfeasibleName(composed);
+    if (isUsedBySplit(name)) return refuseUsedName(composed);
+
+    char full[pathSize];
+    if (!fullDestination(composed, full)) return 0;
+    int resolved = strcmp(full, composed) != 0;
+    if (!makeFolders(composed, levels, count)) return 0;
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(full, &found);
+    strcpy(state.destPath, full);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        if (!askToReplace(composed)) return 0;
+    }
+    if (!createEmptyPiece()) return 0;
+    if (resolved) SetWindowTextA(state.destEdit, full);
+    rememberPieceFolder();
+    return 1;
+}
+
+void dropEmptyDestination()
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(state.destPath, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FindClose(search);
+    if (found.nFileSizeHigh == 0 && found.nFileSizeLow == 0 &&
+        !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileA(state.destPath);
+}

@@ -1,0 +1,208 @@
+#include "split/piece_writer.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <cstring>
+
+#include "app/display.h"
+#include "app/workflow.h"
+#include "state/report.h"
+#include "state/split_state.h"
+
+namespace {
+
+const char limitWarning[] = "Limit of Destination files number is 20";
+constexpr uint32_t blockSize = 512;
+constexpr int32_t fullLevel = 51;
+// Below this many bytes left, left * 51 still fits in 32 bits.
+constexpr uint32_t exactLevelLimit = 10000000;
+constexpr uint32_t warningCount = 19;
+constexpr uint32_t abandonCount = maxPieces + 1;
+constexpr DWORD idlePollMs = 100;
+
+constexpr auto relaxed = std::memory_order_relaxed;
+
+int isActive()
+{
+    return state.copyState.load(relaxed) == Active;
+}
+
+// Only an active piece fails: a stop the window asked for meanwhile must stay a stop,
+// or teardown would write a script for a split the user abandoned.
+void failPiece()
+{
+    uint32_t expected = Active;
+    state.copyState.compare_exchange_strong(expected, Failed, relaxed, relaxed);
+}
+
+// One block from the source into the piece. A short read fails too, so no stale
+// buffer bytes ever reach the piece.
+int copyBlock(HANDLE piece, uint32_t bytes)
+{
+    DWORD got = 0;
+    if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes) return 0;
+    DWORD written = 0;
+    return WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) && written == bytes;
+}
+
+void raiseGauge(int32_t level)
+{
+    int32_t drawn = state.gaugeLevel.load(relaxed);
+    if (level <= drawn) return;
+    drawGaugeStep(drawn, level);
+    state.gaugeLevel.store(level, relaxed);
+}
+
+void copyFullBlocks(HANDLE piece, uint32_t total)
+{
+    while (state.pieceBytes.load(relaxed) > blockSize && isActive()) {
+        if (!copyBlock(piece, blockSize)) return failPiece();
+        uint32_t left = state.pieceBytes.load(relaxed) - blockSize;
+        state.pieceBytes.store(left, relaxed);
+        raiseGauge(progressLevel(left, total));
+    }
+}
+
+// The last block is at most 512 bytes and leaves pieceBytes as it is.
+void copyLastBlock(HANDLE piece)
+{
+    uint32_t bytes = state.pieceBytes.load(relaxed);
+    if (bytes == 0 || !isActive()) return;
+    DWORD got = 0;
+    if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes)
+        return failPiece();
+    DWORD written = 0;
+    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) failPiece();
+    drawGaugeFull();
+}
+
+void copyPiece(HANDLE piece)
+{
+    uint32_t total = state.pieceBytes.load(relaxed);
+    if (total > blockSize) copyFullBlocks(piece, total);
+    copyLastBlock(piece);
+}
+
+// The 21st piece ends the split: every piece it wrote goes, by its full path, so a
+// file of the same name elsewhere is never touched.
+void purgePieces()
+{
+    for (uint32_t i = 0; i < state.pieceCount && i < abandonCount; ++i) {
+        DeleteFileA(state.piecePaths[i]);
+        state.piecePaths[i][0] = 0;
+    }
+    state.pieceCount = 0;
+    state.pieceNames[0] = 0;
+    state.copyState.store(Stopped, relaxed);
+}
+
+void recordPiecePath(char *path)
+{
+    DWORD length = GetFullPathNameA(state.destPath, pathSize, path, nullptr);
+    if (length == 0 || length >= DWORD(pathSize)) lstrcpynA(path, state.destPath, pathSize);
+}
+
+int appendPieceName()
+{
+    const char *slash = strrchr(state.destPath, '\\');
+    const char *name = slash ? slash + 1 : state.destPath;
+    size_t used = strlen(state.pieceNames), length = strlen(name);
+    if (used + length + 2 > sizeof state.pieceNames) return 0;
+    memcpy(state.pieceNames + used, name, length);
+    state.pieceNames[used + length] = ' ';
+    state.pieceNames[used + length + 1] = 0;
+    return 1;
+}
+
+void listPiece()
+{
+    if (state.pieceCount >= abandonCount || !appendPieceName()) return failPiece();
+    recordPiecePath(state.piecePaths[state.pieceCount]);
+    ++state.pieceCount;
+    if (state.pieceCount == warningCount) tellUser(limitWarning, MB_OK | MB_ICONWARNING);
+    if (state.pieceCount == abandonCount) purgePieces();
+}
+
+// After the notification has been handled nothing of the state is touched again.
+void endPieceWriter()
+{
+    SendMessageA(state.mainWindow, pieceFinishedMessage, 0, 0);
+    state.writerRunning.store(0, relaxed);
+    SetEvent(state.writerIdle);
+    _endthread();
+}
+
+}  // namespace
+
+int32_t progressLevel(uint32_t left, uint32_t total)
+{
+    if (total == 0) return fullLevel;
+    uint32_t q = left < exactLevelLimit ? left * 51 / total : left / (total / 51 ? total / 51 : 1);
+    if (q > uint32_t(fullLevel)) q = fullLevel;
+    return fullLevel - int32_t(q);
+}
+
+void __cdecl writePiece(void *)
+{
+    HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (piece == INVALID_HANDLE_VALUE) {
+        reportOpenError(state.destPath);
+        state.copyState.store(Stopped, relaxed);
+    } else {
+        copyPiece(piece);
+        if (!CloseHandle(piece)) failPiece();
+        if (isActive()) listPiece();
+    }
+    state.gaugeLevel.store(0, relaxed);
+    endPieceWriter();
+}
+
+int markPieceStart()
+{
+    LARGE_INTEGER here{};
+    if (!SetFilePointerEx(state.sourceHandle, here, &state.pieceStart, FILE_CURRENT))
+        return reportOpenError(state.sourcePath);
+    state.pieceTotal = state.pieceBytes.load(relaxed);
+    return 1;
+}
+
+int rewindPiece()
+{
+    if (!SetFilePointerEx(state.sourceHandle, state.pieceStart, nullptr, FILE_BEGIN))
+        return reportOpenError(state.sourcePath);
+    state.pieceBytes.store(state.pieceTotal, relaxed);
+    return 1;
+}
+
+int startPieceWriter()
+{
+    state.writerRunning.store(1, relaxed);
+    if (!state.writerIdle) state.writerIdle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!state.writerIdle) {
+        state.writerRunning.store(0, relaxed);
+        return 0;
+    }
+    ResetEvent(state.writerIdle);
+    if (_beginthread(writePiece, 0, nullptr) == uintptr_t(-1)) {
+        state.writerRunning.store(0, relaxed);
+        SetEvent(state.writerIdle);
+        return 0;
+    }
+    return 1;
+}
+
+// The writer's last act is a synchronous message to this thread, so the wait keeps
+// handling sent messages instead of blocking on the event alone.
+void waitForPieceWriter()
+{
+    while (state.writerRunning.load(relaxed) == 1) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &state.writerIdle, FALSE, idlePollMs, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+        } else if (woken == WAIT_FAILED) {
+            Sleep(10);
+        }
+    }
+}

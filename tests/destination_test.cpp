@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "split/destination.h"
+#include "support/files.h"
+#include "support/message_boxes.h"
+#include "support/split_fixture.h"
+
+namespace {
+
+const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
+const char replaceText[] = " already exists.\r\nDo you want to replace it?";
+const char usedText[] = " is already used by this split.\r\nChoose another name for this piece.";
+
+class Destination : public SplitFixture {
+protected:
+    void SetUp() override
+    {
+        SplitFixture::SetUp();
+        state.destEdit = CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr,
+                                         nullptr, nullptr);
+        ASSERT_NE(state.destEdit, nullptr);
+        SendMessageA(state.destEdit, EM_LIMITTEXT, 0, 0);
+        strcpy(state.baseFolder, base_.path().c_str());
+        SetCurrentDirectoryA(base_.path().c_str());
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(state.destEdit);
+        if (state.mainWindow) DestroyWindow(state.mainWindow);
+        SetCurrentDirectoryA(tempRoot().c_str());
+        SplitFixture::TearDown();
+    }
+
+    int prepare(const std::string &text)
+    {
+        lstrcpynA(state.destPath, text.c_str(), fieldTextLimit);
+        return prepareDestination();
+    }
+
+    std::string editText() const
+    {
+        char text[1024] = "";
+        GetWindowTextA(state.destEdit, text, sizeof text);
+        return text;
+    }
+
+    // A refusal shows one box; this checks it and that nothing was made on disk.
+    void expectRefused(const std::string &text, const std::string &caption,
+                       const std::string &message, UINT icon = 0)
+    {
+        std::string before = currentFolder();
+        BoxAnswerer answerer({IDOK});
+        EXPECT_EQ(prepare(text), 0) << text;
+        auto boxes = answerer.boxes();
+        ASSERT_EQ(boxes.size(), 1u) << text;
+        EXPECT_EQ(boxes[0].caption, caption) << text;
+        EXPECT_EQ(boxes[0].text, message) << text;
+        EXPECT_EQ(boxes[0].icon, icon) << text;
+        EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK}) << text;
+        EXPECT_EQ(currentFolder(), before) << text;
+        EXPECT_STREQ(state.destPath, text.c_str()) << "the Destination text stays";
+    }
+
+    void expectInfeasible(const std::string &text, const std::string &composed)
+    {
+        expectRefused(text, "Infeasible name", composed);
+        EXPECT_EQ(editText(), composed);
+    }
+
+    void expectRuleRefusal(const std::string &text, const std::string &name)
+    {
+        expectRefused(text, "Infeasible name", ruleText + name);
+        EXPECT_EQ(std::string(state.textBuffer), editText()) << "the composed path comes first";
+    }
+
+    void expectUsed(const std::string &name)
+    {
+        expectRefused(base_ / name, "Kestrand", base_ / name + usedText, MB_ICONWARNING);
+    }
+
+    void expectPrepared(const std::string &text, const std::string &file, const std::string &folder)
+    {
+        BoxAnswerer answerer({IDOK});
+        EXPECT_EQ(prepare(text), 1) << text;
+        EXPECT_EQ(answerer.count(), 0u) << text;
+        EXPECT_STREQ(state.destPath, file.c_str());
+        EXPECT_EQ(editText(), file);
+        ASSERT_TRUE(fileExists(file)) << file;
+        EXPECT_EQ(readFile(file), "");
+        // A bare drive as the base folder stands for its root.
+        EXPECT_EQ(currentFolder(), folder.size() == 2 ? folder + "\\" : folder);
+        EXPECT_EQ(std::string(state.baseFolder), folder);
+    }
+
+    TempFolder base_;
+};
+
+// The drive of the temp folder and the rest of its path.
+std::string driveOf(const std::string &path) { return path.substr(0, 2); }
+std::string withoutDrive(const std::string &path) { return path.substr(2); }
+
+}  // namespace
+
+TEST_F(Destination, ComposesFromDriveBackslashOrBaseFolder)
+{
+    TempFolder other;
+    expectPrepared(other / "parts\\p1", other / "parts\\p1", other / "parts");
+
+    strcpy(state.baseFolder, base_.path().c_str());
+    std::string led = withoutDrive(other.path()) + "\\led\\p1";
+    expectPrepared(led, other / "led\\p1", other / "led");
+
+    strcpy(state.baseFolder, base_.path().c_str());
+    expectPrepared("parts\\p1", base_ / "parts\\p1", base_ / "parts");
+    // The next relative text is based on the folder of the piece just prepared.
+    expectPrepared("p2", base_ / "parts\\p2", base_ / "parts");
+}
+
+TEST_F(Destination, CreatesEveryMissingLevel)
+{
+    CreateDirectoryA((base_ / "a").c_str(), nullptr);
+    expectPrepared(base_ / "a\\b\\new folder\\d\\p1", base_ / "a\\b\\new folder\\d\\p1",
+                   base_ / "a\\b\\new folder\\d");
+    EXPECT_TRUE(folderExists(base_ / "a\\b"));
+    EXPECT_TRUE(folderExists(base_ / "a\\b\\new folder"));
+}
+
+TEST_F(Destination, AFileUnderTheDrivesRootEntersTheRootItself)
+{
+    if (!folderExists("R:\\")) GTEST_SKIP() << "drive R: is set up by scripts/test.sh";
+    TempFolder onR("R:");
+    // Inside R: already, a bare "R:" would mean this folder rather than the root.
+    SetCurrentDirectoryA(onR.path().c_str());
+    std::string name = onR.path().substr(3) + ".p1";
+    expectPrepared("R:\\" + name, "R:\\" + name, "R:");
+    EXPECT_EQ(currentFolder(), "R:\\");
+    EXPECT_STREQ(state.baseFolder, "R:");
+    // A relative name then lies at the root too, not in "R:" + name.
+    expectPrepared(name + "2", "R:\\" + name + "2", "R:");
+    DeleteFileA(("R:\\" + name).c_str());
+    DeleteFileA(("R:\\" + name + "2").c_str());
+}
+
+TEST_F(Destination, DriveRelativeFolderHoldsThePiece)
+{
+    std::string drive = driveOf(base_.path());
+    expectInfeasible(drive + "x\\p1", drive + "x\\p1");  // "x" sits where the root's backslash is
+    BoxAnswerer answerer({IDOK});
+    ASSERT_EQ(prepare(drive + "xy\\p1"), 1);
+    EXPECT_EQ(answerer.count(), 0u);
+    EXPECT_TRUE(fileExists(base_ / "xy\\p1"));
+    EXPECT_FALSE(folderExists(base_ / "xy\\xy"));
+    EXPECT_STREQ(state.destPath, (base_ / "xy\\p1").c_str());
+    EXPECT_EQ(editText(), base_ / "xy\\p1");
+    EXPECT_EQ(currentFolder(), base_ / "xy");
+}
+
+TEST_F(Destination, ReplaceQuestionNoKeepsTheFileYesEmptiesIt)
+{
+    std::string piece = base_ / "p1";
+    writeFile(piece, "precious");
+    {
+        BoxAnswerer answerer({IDNO});
+        EXPECT_EQ(prepare(piece), 0);
+        auto boxes = answerer.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Kestrand");
+        EXPECT_EQ(boxes[0].text, piece + replaceText);
+        EXPECT_EQ(boxes[0].icon, UINT(MB_ICONQUESTION));
+        EXPECT_EQ(boxes[0].buttons, (std::vector<int>{IDYES, IDNO}));
+        EXPECT_EQ(boxes[0].defaultButton, IDNO);
+        EXPECT_EQ(readFile(piece), "precious");
+        EXPECT_STREQ(state.destPath, piece.c_str());
+        EXPECT_EQ(std::string(state.textBuffer), piece + replaceText);
+    }
+    strcpy(state.baseFolder, "Z:\\unchanged");
+    {
+        BoxAnswerer answerer({IDNO});
+        EXPECT_EQ(prepare(piece), 0);
+        EXPECT_STREQ(state.baseFolder, "Z:\\unchanged") << "only a success moves the base";
+    }
+    {
+        BoxAnswerer answerer({IDYES});
+        EXPECT_EQ(prepare(piece), 1);
+        EXPECT_EQ(answerer.count(), 1u);
+        EXPECT_EQ(readFile(piece), "");
+    }
+}
+
+TEST_F(Destination, MessagesAreOwnedByTheMainWindow)
+{
+    state.mainWindow = CreateWindowExA(0, "STATIC", "Kestrand", WS_OVERLAPPED, 0, 0, 100, 100,
+                                       nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(state.mainWindow, nullptr);
+    writeFile(base_ / "p1", "x");
+    state.pieceCount = 1;
+    strcpy(state.pieceNames, "p0 ");
+    BoxAnswerer answerer({IDOK, IDOK, IDOK, IDNO});
+    EXPECT_EQ(prepare(base_ / "p 1"), 0);
+    EXPECT_EQ(prepare(base_ / "a\\\\p1"), 0);
+    EXPECT_EQ(prepare(base_ / "p0"), 0);
+    EXPECT_EQ(prepare(base_ / "p1"), 0);
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    for (const SeenBox &box : boxes) EXPECT_EQ(box.owner, state.mainWindow) << box.text;
+}
+
+TEST_F(Destination, NameRuleHoldsOnlyTheLastComponent)
+{
+    expectRuleRefusal(base_ / "p 1", "p 1");
+    expectRuleRefusal(base_ / "p-1", "p-1");
+    expectRuleRefusal(base_ / "\xE9t\xE9", "\xE9t\xE9");
+    expectRuleRefusal("p1?", "p1?");
+    EXPECT_EQ(editText(), base_ / "p1?");
+    EXPECT_FALSE(fileExists(base_ / "p 1"));
+}
+
+TEST_F(Destination, DeviceNamesAreRefusedLikeBadNames)
+{
+    const char *devices[] = {"CON", "con", "Prn", "AUX", "nul", "NUL.txt", "COM1", "com9.dat",
+                             "LPT1", "lpt9.a.b", "CON."};
+    for (const char *device : devices) expectRuleRefusal(base_ / device, device);
+    const char *ordinary[] = {"CONX", "COM0", "LPT", "con_1", "NULL", "xcon"};
+    for (const char *name : ordinary)
+        expectPrepared(base_ / name, base_ / name, base_.path());
+}
+
+TEST_F(Destination, TwoBackslashesInARowAreRefused)
+{
+    std::string drive = driveOf(base_.path());
+    expectInfeasible(base_ / "parts\\\\p1", base_ / "parts\\\\p1");
+    expectInfeasible("\\\\server\\share\\p1", drive + "\\\\server\\share\\p1");
+    expectInfeasible(drive + "\\\\p1", drive + "\\\\p1");
+    EXPECT_FALSE(folderExists(base_ / "parts"));
+}
+
+TEST_F(Destination, NamesUsedByThisSplitAreRefusedBeforeTheQuestion)
+{
+    strcpy(state.pieceNames, "p01 P02 later ");
+    state.pieceCount = 2;
+    strcpy(state.sourceName, "data.bin");
+    writeFile(base_ / "p01", "piece one");
+    const char *used[] = {"p01", "P01", "p02", "DATA.BAT", "data.bat", "_z._9", "_0._9", "_J._9"};
+    for (const char *name : used) expectUsed(name);
+    EXPECT_EQ(readFile(base_ / "p01"), "piece one");
+    EXPECT_EQ(std::string(state.textBuffer), base_ / "_J._9" + usedText);
+    EXPECT_FALSE(folderExists(base_ / "sub"));
+    expectUsed("sub\\p02");
+    EXPECT_FALSE(folderExists(base_ / "sub")) << "refused before any folder is made";
+
+    const char *free[] = {"later", "p0", "p011", "data.bin", "data", "_ab._9", "_z._90", "_z.9"};
+    for (const char *name : free) expectPrepared(base_ / name, base_ / name, base_.path());
+}
+
+TEST_F(Destination, OverlongPathsAreRefusedBeforeAnyFolder)
+{
+    std::string deep = base_.path();
+    int backslashes = 0;
+    for (char c : deep) backslashes += c == '\\';
+    // A relative text of the field's length lands beyond 255 once the base is in front.
+    std::string relative = std::string(100, 'a') + "\\" + std::string(130, 'b') + "\\p1";
+    expectInfeasible(relative, base_ / relative);
+    EXPECT_FALSE(folderExists(base_ / std::string(100, 'a')));
+
+    std::string levels;
+    for (int n = backslashes; n < 41; ++n) levels += "f\\";
+    expectPrepared(levels + "p1", base_ / levels + "p1", base_ / levels.substr(0, levels.size() - 1));
+    SetCurrentDirectoryA(base_.path().c_str());
+    strcpy(state.baseFolder, base_.path().c_str());
+    expectInfeasible("g\\" + levels + "p1", base_ / "g\\" + levels + "p1");
+    EXPECT_FALSE(folderExists(base_ / "g"));
+}
+
+TEST_F(Destination, TrailingBackslashMakesFoldersThenFailsToCreate)
+{
+    BoxAnswerer answerer({IDOK});
+    EXPECT_EQ(prepare(base_ / "parts\\"), 0);
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error opening file");
+    EXPECT_EQ(boxes[0].text, base_ / "parts\\");
+    EXPECT_EQ(boxes[0].icon, UINT(MB_ICONERROR));
+    EXPECT_TRUE(folderExists(base_ / "parts"));
+}
+
+TEST_F(Destination, FoldersThatAreFilesOrCannotBeMade)
+{
+    writeFile(base_ / "f", "a file, not a folder");
+    {
+        BoxAnswerer answerer({IDOK});
+        EXPECT_EQ(prepare(base_ / "f\\p1"), 0);
+        auto boxes = answerer.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Error opening file");
+        EXPECT_EQ(boxes[0].text, base_ / "f\\p1");
+        EXPECT_EQ(boxes[0].icon, UINT(MB_ICONERROR));
+    }
+    // No folder can be made under a file.
+    expectInfeasible(base_ / "f\\sub\\p1", base_ / "f\\sub\\p1");
+    EXPECT_EQ(readFile(base_ / "f"), "a file, not a folder");
+    // A level the file system refuses: the levels made before it stay.
+    expectInfeasible(base_ / "new\\bad*name\\p1", base_ / "new\\bad*name\\p1");
+    EXPECT_TRUE(folderExists(base_ / "new"));
+}
+
+TEST_F(Destination, DropEmptyDestinationDeletesOnlyAnEmptyFile)
+{
+    ASSERT_EQ(prepare(base_ / "p1"), 1);
+    dropEmptyDestination();
+    EXPECT_FALSE(fileExists(base_ / "p1"));
+    dropEmptyDestination();  // missing: nothing happens
+
+    writeFile(base_ / "p2", "content");
+    strcpy(state.destPath, (base_ / "p2").c_str());
+    dropEmptyDestination();
+    EXPECT_EQ(readFile(base_ / "p2"), "content");
+
+    CreateDirectoryA((base_ / "empty").c_str(), nullptr);
+    strcpy(state.destPath, (base_ / "empty").c_str());
+    dropEmptyDestination();
+    EXPECT_TRUE(folderExists(base_ / "empty"));
+}

@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/display.h"
+#include "split/piece_writer.h"
+#include "support/files.h"
+#include "support/message_boxes.h"
+#include "support/piece_runs.h"
+
+namespace {
+
+struct Band {
+    int32_t from, to;
+    bool operator==(const Band &o) const { return from == o.from && to == o.to; }
+};
+
+std::ostream &operator<<(std::ostream &out, const Band &b)
+{
+    return out << "(" << b.from << "," << b.to << ")";
+}
+
+// The bands a piece of `total` bytes draws, block by block as the writer goes.
+std::vector<Band> bandsOf(uint32_t total)
+{
+    std::vector<Band> bands;
+    int32_t drawn = -1;
+    for (uint32_t left = total; left > 512;) {
+        left -= 512;
+        int32_t level = progressLevel(left, total);
+        EXPECT_GE(level, 1) << total << " with " << left << " left";
+        EXPECT_LE(level, 51) << total << " with " << left << " left";
+        if (level > drawn) bands.push_back(Band{drawn, level});
+        if (level > drawn) drawn = level;
+    }
+    return bands;
+}
+
+const COLORREF lightGreen = RGB(80, 250, 120);
+const COLORREF untouched = RGB(200, 10, 90);
+
+std::string pieceName(int k)
+{
+    char name[8];
+    wsprintfA(name, "%02d", k);
+    return name;
+}
+
+}  // namespace
+
+TEST(ProgressLevel, WorkedExamplesGiveTheirBands)
+{
+    EXPECT_TRUE(bandsOf(512).empty());
+    EXPECT_EQ(bandsOf(513), (std::vector<Band>{{-1, 51}}));
+    EXPECT_EQ(bandsOf(1024), (std::vector<Band>{{-1, 26}}));
+    EXPECT_EQ(bandsOf(1536), (std::vector<Band>{{-1, 17}, {17, 34}}));
+    std::vector<Band> big = bandsOf(20000000);
+    ASSERT_EQ(big.size(), 51u);
+    EXPECT_EQ(big.front(), (Band{-1, 1}));
+    EXPECT_EQ(big.back(), (Band{50, 51}));
+    // The 51st band comes once less than a 51st of the piece is left.
+    EXPECT_EQ(progressLevel(392157, 20000000), 50);
+    EXPECT_EQ(progressLevel(392156, 20000000), 51);
+}
+
+TEST(ProgressLevel, LevelsRiseAtMostFiftyOneTimesOnBothSidesOfTheThreshold)
+{
+    for (uint32_t total : {514u, 1000u, 51u * 512u, 9999999u, 10000000u, 10000512u, 10200000u,
+                           123456789u, 999999999u}) {
+        std::vector<Band> bands = bandsOf(total);
+        EXPECT_LE(bands.size() + 1, 52u) << total;  // and the one full fill at the end
+        for (size_t i = 1; i < bands.size(); ++i) EXPECT_EQ(bands[i].from, bands[i - 1].to) << total;
+        ASSERT_FALSE(bands.empty());
+        EXPECT_EQ(bands.front().from, -1) << total;
+    }
+    // Above the threshold the product would overflow 32 bits; the level step avoids it.
+    EXPECT_EQ(progressLevel(999999999u - 512, 999999999u), 1);
+    EXPECT_EQ(progressLevel(500000000u, 1000000000u), 26);
+}
+
+class PieceWriterTest : public PieceRunFixture {
+protected:
+    TempFolder folder;
+};
+
+TEST_F(PieceWriterTest, ConsecutivePiecesReproduceTheSourceByteForByte)
+{
+    const std::vector<uint32_t> sizes = {0, 1, 511, 512, 513, 1025, 3 * 1048576 + 7};
+    size_t whole = 0;
+    for (uint32_t s : sizes) whole += s;
+    std::string source = randomBytes(whole, 7);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    writeFile(folder / "04", std::string(5000, 'j'));  // an older, longer file is truncated
+    TestWindow window;
+
+    std::string names;
+    size_t offset = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        std::string dest = folder / pieceName(int(i) + 1);
+        Notice notice = runPiece(window, dest, sizes[i]);
+        EXPECT_EQ(notice.copyState, uint32_t(Active)) << dest;
+        EXPECT_EQ(notice.gaugeLevel, 0) << dest;
+        EXPECT_EQ(notice.pieceCount, i + 1) << dest;
+        EXPECT_TRUE(fileBytes(dest) == source.substr(offset, sizes[i])) << dest;
+        EXPECT_STREQ(state.piecePaths[i], dest.c_str());
+        names += pieceName(int(i) + 1) + " ";
+        offset += sizes[i];
+    }
+    EXPECT_EQ(std::string(state.pieceNames), names);
+    EXPECT_EQ(state.pieceCount, sizes.size());
+    char probe;
+    DWORD got = 1;
+    EXPECT_TRUE(ReadFile(state.sourceHandle, &probe, 1, &got, nullptr));
+    EXPECT_EQ(got, 0u) << "the pieces did not end at the source's end";
+}
+
+TEST_F(PieceWriterTest, StopRequestLeavesATruncatedUnlistedPiece)
+{
+    const uint32_t big = 48u << 20;
+    std::string source = randomBytes(1000 + big, 3);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    TestWindow window;
+    runPiece(window, folder / "01", 1000);
+
+    beginPiece(folder / "02", big);
+    DWORD start = GetTickCount();
+    while (state.pieceBytes.load() > big - 64 * 512 && GetTickCount() - start < 20000) Sleep(0);
+    state.copyState.store(Stopped);
+    Notice notice = finishPiece(window);
+
+    EXPECT_EQ(notice.copyState, uint32_t(Stopped));
+    EXPECT_EQ(notice.gaugeLevel, 0);
+    EXPECT_EQ(notice.pieceCount, 1u);
+    EXPECT_EQ(std::string(state.pieceNames), "01 ");
+    std::string written = fileBytes(folder / "02");
+    EXPECT_GT(written.size(), 0u);
+    EXPECT_LT(written.size(), size_t(big));
+    EXPECT_EQ(written.size() % 512, 0u);
+    EXPECT_TRUE(written == source.substr(1000, written.size()));
+}
+
+TEST_F(PieceWriterTest, RenewedAttemptCopiesTheWholePieceAgain)
+{
+    const uint32_t big = 24u << 20;
+    std::string source = randomBytes(700 + big + 300, 5);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    TestWindow window;
+    runPiece(window, folder / "01", 700);
+
+    beginPiece(folder / "02", big);
+    while (state.pieceBytes.load() > big - 64 * 512) Sleep(0);
+    state.copyState.store(Stopped);  // leaves the source somewhere inside the piece
+    finishPiece(window);
+    ASSERT_LT(fileSize(folder / "02"), uint64_t(big));
+
+    Notice notice = runPiece(window, folder / "02", 0, true);
+    EXPECT_EQ(notice.copyState, uint32_t(Active));
+    EXPECT_TRUE(fileBytes(folder / "02") == source.substr(700, big));
+    notice = runPiece(window, folder / "03", 300);
+    EXPECT_TRUE(fileBytes(folder / "03") == source.substr(700 + big));
+    EXPECT_EQ(std::string(state.pieceNames), "01 02 03 ");
+}
+
+TEST_F(PieceWriterTest, ReadFailuresEndThePieceFailedWithoutStaleBytes)
+{
+    TestWindow window;
+    std::string source = randomBytes(700, 11);
+    writeFile(folder / "data.bin", source);
+
+    {
+        SCOPED_TRACE("a source that cannot be read at all");
+        openSource(folder / "data.bin", GENERIC_WRITE);
+        Notice notice = runPiece(window, folder / "01", 2000);
+        EXPECT_EQ(notice.copyState, uint32_t(Failed));
+        EXPECT_EQ(notice.gaugeLevel, 0);
+        EXPECT_EQ(fileSize(folder / "01"), 0u);
+        CloseHandle(state.sourceHandle);
+    }
+    {
+        SCOPED_TRACE("a full block that reads short");
+        openSource(folder / "data.bin");
+        Notice notice = runPiece(window, folder / "01", 2000);
+        EXPECT_EQ(notice.copyState, uint32_t(Failed));
+        EXPECT_TRUE(fileBytes(folder / "01") == source.substr(0, 512));
+        CloseHandle(state.sourceHandle);
+    }
+    {
+        SCOPED_TRACE("a last block that reads short");
+        openSource(folder / "data.bin");
+        Notice notice = runPiece(window, folder / "01", 800);
+        EXPECT_EQ(notice.copyState, uint32_t(Failed));
+        EXPECT_TRUE(fileBytes(folder / "01") == source.substr(0, 512));
+    }
+    EXPECT_EQ(state.pieceCount, 0u);
+    EXPECT_EQ(std::string(state.pieceNames), "");
+}
+
+TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
+{
+    std::string source = randomBytes(3500, 13);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    setDisplayRects();
+    buildGauge();
+    TestWindow window(true);
+    auto expectRows = [&](int fillTop, const char *what) {
+        Pixels p = window.grab();
+        int wrong = 0;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) {
+                bool lit = PtInRegion(state.gaugeRegion, x, y) && y >= fillTop && y < 170;
+                wrong += p.at(x, y) != (lit ? lightGreen : untouched);
+            }
+        EXPECT_EQ(wrong, 0) << what;
+    };
+
+    window.fill(untouched);
+    runPiece(window, folder / "01", 0);
+    expectRows(170, "an empty piece draws nothing");
+    window.fill(untouched);
+    runPiece(window, folder / "02", 1536);
+    expectRows(0, "a complete piece fills the flask");
+    // 1,964 bytes are left of the source: the three full blocks succeed, the last block
+    // of 440 bytes reads short and fails, and the flask is not filled.
+    window.fill(untouched);
+    Notice notice = runPiece(window, folder / "03", 1976);
+    EXPECT_EQ(notice.copyState, uint32_t(Failed));
+    EXPECT_EQ(fileSize(folder / "03"), 1536u);
+    expectRows(170 - progressLevel(440, 1976), "a failed last block leaves the band it had");
+
+    DeleteObject(state.gaugeRegion);
+    DeleteObject(state.emptyBrush);
+    DeleteObject(state.fillBrush);
+}
+
+TEST_F(PieceWriterTest, DestinationThatCannotBeCreatedStopsTheSplit)
+{
+    writeFile(folder / "data.bin", "abc");
+    openSource(folder / "data.bin");
+    TestWindow window;
+    BoxAnswerer answerer({IDOK});
+    std::string dest = folder / "missing\\01";
+    Notice notice = runPiece(window, dest, 3);
+    EXPECT_EQ(notice.copyState, uint32_t(Stopped));
+    EXPECT_EQ(notice.pieceCount, 0u);
+    ASSERT_EQ(answerer.count(), 1u);
+    SeenBox box = answerer.boxes()[0];
+    EXPECT_EQ(box.caption, "Error opening file");
+    EXPECT_EQ(box.text, dest);
+    EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.owner, window.handle());
+    EXPECT_FALSE(fileExists(dest));
+    EXPECT_EQ(std::string(state.pieceNames), "");
+}
+
+TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterTheTwentyFirst)
+{
+    std::string source = randomBytes(21 * 3, 17);
+    TempFolder first(folder.path()), second(folder.path());
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    // Not pieces of this split: one shares a piece's bare name in the latest folder.
+    writeFile(second / "05", "foreign");
+    writeFile(first / "notes.txt", "keep");
+    SetCurrentDirectoryA(second.path().c_str());
+    TestWindow window;
+    BoxAnswerer answerer({IDOK});
+
+    for (int k = 1; k <= 21; ++k) {
+        std::string dest = (k <= 10 ? first : second) / pieceName(k);
+        Notice notice = runPiece(window, dest, 3);
+        if (k < 19) {
+            EXPECT_EQ(answerer.count(), 0u) << "after piece " << k;
+        }
+        if (k == 19 || k == 20) {
+            EXPECT_EQ(answerer.count(), 1u) << "after piece " << k;
+            EXPECT_EQ(notice.copyState, uint32_t(Active));
+            EXPECT_EQ(notice.pieceCount, uint32_t(k));
+        }
+        if (k == 21) {
+            EXPECT_EQ(notice.copyState, uint32_t(Stopped));
+            EXPECT_EQ(notice.pieceCount, 0u);
+        }
+    }
+    ASSERT_EQ(answerer.count(), 1u);
+    SeenBox box = answerer.boxes()[0];
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_EQ(box.text, "Limit of Destination files number is 20");
+    EXPECT_EQ(box.icon, UINT(MB_ICONWARNING));
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.owner, window.handle());
+
+    for (int k = 1; k <= 21; ++k)
+        EXPECT_FALSE(fileExists((k <= 10 ? first : second) / pieceName(k))) << "piece " << k;
+    EXPECT_EQ(fileBytes(second / "05"), "foreign");
+    EXPECT_EQ(fileBytes(first / "notes.txt"), "keep");
+    EXPECT_TRUE(fileExists(folder / "data.bin"));
+    EXPECT_EQ(std::string(state.pieceNames), "");
+}

@@ -1,0 +1,70 @@
+#include "support/piece_runs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "split/piece_writer.h"
+#include "support/files.h"
+
+void PieceRunFixture::TearDown()
+{
+    waitForPieceWriter();
+    if (state.writerIdle) CloseHandle(state.writerIdle);
+    state.writerIdle = nullptr;
+    SplitFixture::TearDown();
+}
+
+void PieceRunFixture::openSource(const std::string &path, DWORD access)
+{
+    lstrcpynA(state.sourcePath, path.c_str(), sizeof state.sourcePath);
+    state.sourceHandle = CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(state.sourceHandle, INVALID_HANDLE_VALUE) << path;
+}
+
+void PieceRunFixture::beginPiece(const std::string &dest, uint32_t bytes)
+{
+    lstrcpynA(state.destPath, dest.c_str(), sizeof state.destPath);
+    state.pieceBytes.store(bytes);
+    ASSERT_EQ(markPieceStart(), 1);
+    state.copyState.store(Active);
+    state.gaugeLevel.store(-1);
+    ASSERT_EQ(startPieceWriter(), 1);
+}
+
+Notice PieceRunFixture::finishPiece(TestWindow &window)
+{
+    ++expected_;
+    EXPECT_TRUE(window.waitForNotices(expected_)) << "no piece-finished notification";
+    waitForPieceWriter();
+    EXPECT_EQ(state.writerRunning.load(), 0u);
+    EXPECT_EQ(WaitForSingleObject(state.writerIdle, 0), WAIT_OBJECT_0);
+    if (window.notices().size() < expected_) return Notice{~0u, ~0u, 99, 0};
+    return window.notices()[expected_ - 1];
+}
+
+Notice PieceRunFixture::runPiece(TestWindow &window, const std::string &dest, uint32_t bytes, bool renewed)
+{
+    if (renewed) {
+        lstrcpynA(state.destPath, dest.c_str(), sizeof state.destPath);
+        EXPECT_EQ(rewindPiece(), 1);
+        state.copyState.store(Active);
+        state.gaugeLevel.store(-1);
+        EXPECT_EQ(startPieceWriter(), 1);
+    } else {
+        beginPiece(dest, bytes);
+    }
+    return finishPiece(window);
+}
+
+std::string fileBytes(const std::string &path)
+{
+    return fileExists(path) ? readFile(path) : std::string("<missing>");
+}
+
+uint64_t fileSize(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
+    return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}

@@ -1,0 +1,27 @@
+// Running the real piece writer from a test, the way the window does it.
+#pragma once
+
+#include <string>
+
+#include "support/split_fixture.h"
+#include "support/test_window.h"
+
+class PieceRunFixture : public SplitFixture {
+protected:
+    void TearDown() override;
+
+    // Opens `path` as the split's source, as the source check leaves it.
+    void openSource(const std::string &path, DWORD access = GENERIC_READ);
+    // One attempt at a piece into `dest`: the first attempt takes `bytes`, a renewed one
+    // (`renewed`) rewinds to the piece's start. Returns the notice the window received.
+    Notice runPiece(TestWindow &window, const std::string &dest, uint32_t bytes, bool renewed = false);
+    // Starts a piece and returns at once; finish it with finishPiece.
+    void beginPiece(const std::string &dest, uint32_t bytes);
+    Notice finishPiece(TestWindow &window);
+
+private:
+    size_t expected_ = 0;
+};
+
+std::string fileBytes(const std::string &path);
+uint64_t fileSize(const std::string &path);
