@@ -46,19 +46,18 @@ TEST(Places, PiecesOnThreeDrivesJoinOnceBroughtTogether)
     ASSERT_TRUE(fileExists(last + "\\movie.bat"));
     EXPECT_FALSE(anyScriptUnder(plain.path()));
     EXPECT_FALSE(anyScriptUnder(folder.path()));
-    std::string output;
-    runBatch(last, "movie.bat", &output);
+    std::string output = rejoin(last, "movie.bat");
     EXPECT_NE(output.find("In the folder is not exist file part01"), std::string::npos) << output;
     EXPECT_EQ(output.find("part02"), std::string::npos) << output;
     EXPECT_TRUE(fileExists(names[2])) << "nothing is renamed while a piece is missing";
     EXPECT_FALSE(fileExists(last + "\\movie.avi"));
 
     ASSERT_TRUE(moveInto(names[0], last + "\\part01"));
-    runBatch(last, "movie.bat", &output);
+    output = rejoin(last, "movie.bat");
     EXPECT_NE(output.find("In the folder is not exist file part02"), std::string::npos) << output;
 
     ASSERT_TRUE(moveInto(names[1], last + "\\part02"));
-    runBatch(last, "movie.bat", &output);
+    output = rejoin(last, "movie.bat");
     EXPECT_EQ(sha256File(last + "\\movie.avi"), sha256(bytes)) << output;
     EXPECT_EQ(filesUnder(last), (std::set<std::string>{"movie.avi", "movie.bat"})) << output;
     EXPECT_EQ(readFile(source), bytes);

@@ -146,6 +146,12 @@ bool anyScriptUnder(const std::string &folder)
     return false;
 }
 
+std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs)
+{
+    BatchRun run = runBatch(folder, script, "exit\r\nexit\r\nexit\r\n", timeoutMs);
+    return run.finished ? run.output : run.output + "\n(the script did not finish in time)";
+}
+
 std::string withoutCarriageReturns(std::string text)
 {
     std::string out;

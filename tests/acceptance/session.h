@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/batch.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/remote_window.h"
@@ -29,6 +30,8 @@ std::string sha256(const std::string &bytes);
 // Every file under folder, as paths relative to it.
 std::set<std::string> filesUnder(const std::string &folder);
 bool anyScriptUnder(const std::string &folder);
+// Runs the rejoin script in folder with the interpreter; returns what it printed.
+std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs = 300000);
 std::string withoutCarriageReturns(std::string text);
 // A file of `size` bytes that holds holes, with `bytes` written at each offset.
 void writeSparseFile(const std::string &path, uint64_t size,

@@ -97,8 +97,7 @@ TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
     EXPECT_EQ(s.exitCode(), 0);
     EXPECT_TRUE(s.boxes.empty());
     EXPECT_EQ(readFile(piece), bytes);
-    std::string output;
-    runBatch(place->path(), "data.bat", &output);
+    std::string output = rejoin(place->path(), "data.bat");
     EXPECT_EQ(sha256File(*place / "data.bin"), sha256(bytes)) << output;
 }
 
@@ -139,8 +138,7 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     // The script is beside the last piece; with the first brought there it joins exactly.
     ASSERT_TRUE(fileExists(folder / "data.bat"));
     ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p01").c_str(), MOVEFILE_COPY_ALLOWED));
-    std::string output;
-    runBatch(folder.path(), "data.bat", &output);
+    std::string output = rejoin(folder.path(), "data.bat");
     EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
 }
 
@@ -175,7 +173,6 @@ TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
     // The small drive has no room for the joined file: bring the script and the piece over.
     ASSERT_TRUE(MoveFileExA((*place / "data.bat").c_str(), (folder / "data.bat").c_str(), MOVEFILE_COPY_ALLOWED));
     ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p02").c_str(), MOVEFILE_COPY_ALLOWED));
-    std::string output;
-    runBatch(folder.path(), "data.bat", &output);
+    std::string output = rejoin(folder.path(), "data.bat");
     EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
 }

@@ -52,8 +52,7 @@ TEST_P(WholeSplit, DefaultNamesJoinBackToTheSource)
     std::set<std::string> expected{"data.bat"};
     for (int piece = 1; piece <= c.pieces; ++piece) expected.insert(pieceName(piece));
     EXPECT_EQ(filesUnder(pieces), expected);
-    std::string output;
-    runBatch(pieces, "data.bat", &output);
+    std::string output = rejoin(pieces, "data.bat");
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
     // The pieces went into the joined file; only it and the script stay.
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin"})) << output;
@@ -112,8 +111,7 @@ TEST(HugeSplit, SparseSourceAbove4GiBInPiecesOf999999999)
     EXPECT_EQ(s.exitCode(), 0);
     std::string pieces = folder / "Separation";
     ASSERT_TRUE(fileExists(pieces + "\\huge.bat"));
-    std::string output;
-    runBatch(pieces, "huge.bat", &output, 1800000);
+    std::string output = rejoin(pieces, "huge.bat", 1800000);
     EXPECT_EQ(sha256File(pieces + "\\huge.img"), sourceHash) << output;
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"huge.bat", "huge.img"})) << output;
 }
