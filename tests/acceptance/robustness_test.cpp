@@ -47,8 +47,20 @@ TEST_F(Robustness, LongTextsInEveryField)
     }
     ASSERT_TRUE(s.acceptSource(source));
     for (size_t length : {249u, 300u, 1000u}) {
-        s.type(DestField, folder.path() + "\\" + std::string(length, 'b'));
+        std::string typed = folder.path() + "\\" + std::string(length, 'b');
+        s.type(DestField, typed);
         s.press(OkButton);
+        ASSERT_TRUE(waitUntil([&] { return messageBoxOf(s.pid()) || s.enabled() == sizePhase; }));
+        if (s.enabled() == sizePhase) {
+            // The field is read up to its limit; the name taken is the one shown, in the named folder.
+            std::string shown = s.text(DestField);
+            EXPECT_EQ(typed.rfind(shown, 0), 0u) << shown;
+            EXPECT_TRUE(fileExists(shown));
+            s.press(ChangeButton);
+            ASSERT_TRUE(s.waitPhase(destinationPhase));
+            EXPECT_FALSE(fileExists(shown));
+            continue;
+        }
         SeenBox box = s.answer();
         EXPECT_TRUE(box.caption == "Infeasible name" || box.caption == "Error opening file") << box.caption;
         EXPECT_TRUE(s.waitPhase(destinationPhase)) << length;
@@ -82,7 +94,6 @@ TEST_F(Robustness, EveryByteAsTheLastCharacterOfTheSource)
         SeenBox box = s.answer();
         if (allowedByTheRule((unsigned char)b)) {
             EXPECT_EQ(box.caption, "Error opening file") << "byte " << b;
-            EXPECT_EQ(box.icon, UINT(MB_ICONERROR)) << "byte " << b;
         } else {
             EXPECT_EQ(box.caption, "Infeasible name") << "byte " << b;
             EXPECT_EQ(box.text.rfind(infeasible, 0), 0u) << "byte " << b << ": " << box.text;

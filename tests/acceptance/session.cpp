@@ -234,10 +234,9 @@ bool Session::start(const std::string &tail, const std::string &folder)
         return false;
     return waitUntil(
         [&] {
-            if (HWND box = messageBoxOf(pid())) {
-                SeenBox seen;
-                if (answerBox(pid(), IDOK, &seen, 5000)) early.push_back(seen);
-                (void)box;
+            if (messageBoxOf(pid())) {
+                SeenBox seen = answer(IDOK, 5000);
+                if (seen.caption != "<none>") early.push_back(seen);
             }
             MainWindowSearch search{pid(), nullptr};
             EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
@@ -275,7 +274,13 @@ SeenBox Session::answer(int button, DWORD timeoutMs)
 {
     SeenBox seen;
     seen.caption = "<none>";
-    if (!answerBox(pid(), button, &seen, timeoutMs)) seen.caption = "<none>";
+    HWND box = nullptr;
+    if (!waitUntil([&] { return (box = messageBoxOf(pid())) != nullptr; }, timeoutMs)) return seen;
+    Sleep(20);  // let the box finish its own set-up
+    seen = readMessageBox(box);
+    if (seen.icon == 0xFFFF) seen.icon = iconOfBox(box);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
+    waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, timeoutMs);
     return seen;
 }
 
@@ -307,8 +312,8 @@ Session::Outcome Session::writePiece(const std::string &size, DWORD timeoutMs)
     while (GetTickCount() - start < timeoutMs) {
         if (!alive()) return Ended;
         if (messageBoxOf(pid())) {
-            SeenBox seen;
-            if (answerBox(pid(), IDOK, &seen, 5000)) boxes.push_back(seen);
+            SeenBox seen = answer(IDOK, 5000);
+            if (seen.caption != "<none>") boxes.push_back(seen);
             continue;
         }
         if (enabled() == destinationPhase) return text(DestField) == before ? Failed : NextPiece;
@@ -361,6 +366,36 @@ bool readBmp(const std::string &path, Shot &shot)
 
 bool screenshotsAvailable() { return !shotFolder().empty(); }
 
+// Icon handles do not cross processes, so a box's icon is told by its pixels: the shot
+// of its icon control against each system icon drawn here on the same background.
+UINT iconOfBox(HWND box)
+{
+    HWND control = GetDlgItem(box, 0x0440);
+    if (!control || !screenshotsAvailable()) return 0xFFFF;
+    // One test at a time lifts its box above every window for the shot.
+    HANDLE screen = CreateMutexA(nullptr, FALSE, "KestrandAcceptanceScreen");
+    WaitForSingleObject(screen, 60000);
+    SetWindowPos(box, HWND_TOPMOST, 240, 330, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    Sleep(100);
+    char name[64];
+    static int count = 0;
+    wsprintfA(name, "box-icon-%lu-%d", GetCurrentProcessId(), ++count);
+    Shot shot;
+    bool shotTaken = takeShot(control, name, shot);
+    SetWindowPos(box, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ReleaseMutex(screen);
+    CloseHandle(screen);
+    if (!shotTaken || shot.width < 32 || shot.height < 32) return 0xFFFF;
+    struct { LPCSTR id; UINT kind; } known[] = {
+        {IDI_HAND, MB_ICONERROR}, {IDI_EXCLAMATION, MB_ICONWARNING},
+        {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ASTERISK, MB_ICONINFORMATION}};
+    for (auto &k : known) {
+        Shot drawn = renderIcon(LoadIconA(nullptr, k.id), shot.at(0, 0), shot.width, shot.height);
+        if (drawn.rgb == shot.rgb) return k.kind;
+    }
+    return 0xFFFF;
+}
+
 void placeForShots(HWND window, int x, int y)
 {
     SetWindowPos(window, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
@@ -404,6 +439,60 @@ bool insideFlask(int x, int y)
         return r;
     }();
     return PtInRegion(flask, x, y) != 0;
+}
+
+namespace {
+
+struct Canvas {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    void *bits = nullptr;
+    int width, height;
+    Canvas(int w, int h, uint32_t colour) : width(w), height(h)
+    {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        old = SelectObject(dc, bitmap);
+        HBRUSH brush = CreateSolidBrush(RGB(colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
+        RECT all{0, 0, w, h};
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+    }
+    Shot shot()
+    {
+        GdiFlush();
+        Shot s;
+        s.width = width;
+        s.height = height;
+        const uint32_t *p = static_cast<const uint32_t *>(bits);
+        s.rgb.assign(p, p + size_t(width) * height);
+        for (uint32_t &c : s.rgb) c &= 0xFFFFFF;
+        return s;
+    }
+    ~Canvas()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+    }
+};
+
+}  // namespace
+
+Shot renderIcon(HICON icon, uint32_t background, int width, int height)
+{
+    Canvas canvas(width, height, background);
+    DrawIconEx(canvas.dc, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+    return canvas.shot();
 }
 
 Shot renderText(const std::string &text, int width, int height)

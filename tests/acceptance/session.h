@@ -106,5 +106,8 @@ constexpr uint32_t emptyColour = 0x00641E;
 constexpr uint32_t fillColour = 0x50FA78;
 // The flask as the window draws it, in client coordinates.
 bool insideFlask(int x, int y);
+// A message box's icon kind (MB_ICONERROR, ...), told from a screenshot of it.
+UINT iconOfBox(HWND box);
+Shot renderIcon(HICON icon, uint32_t background, int width, int height);
 // Text as the window's paint pass draws it, rendered here on the background colour.
 Shot renderText(const std::string &text, int width, int height);
