@@ -92,7 +92,6 @@ TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
     EXPECT_EQ(s.text(SizeField), std::to_string(free + 1));
 
     ASSERT_TRUE(s.acceptDestination());
-    EXPECT_EQ(s.text(SizeField), "") ;
     ASSERT_EQ(s.writePiece(std::to_string(freeBytes())), Session::Ended);  // equal: accepted
     EXPECT_EQ(s.exitCode(), 0);
     EXPECT_TRUE(s.boxes.empty());
