@@ -11,8 +11,10 @@ export WINEDEBUG=-all
 drives=$build/drives
 xvfb_pid=""
 mounted=""
+shooter_pid=""
 
 cleanup() {
+  if [ -n "$shooter_pid" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
   if [ -n "$mounted" ]; then umount "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null; fi
@@ -44,4 +46,30 @@ else
   echo "test: cannot mount a tmpfs here; small-drive tests will be skipped"
 fi
 
+# Screenshots for the acceptance suite: a test inside Wine writes NAME.req with the
+# window's geometry; ImageMagick shoots the display into NAME.png and NAME.bmp and
+# answers with NAME.done. The last run's pictures stay in the build folder.
+shots=$(cd "$build" && pwd)/screenshots
+rm -rf "$shots"
+mkdir -p "$shots"
+(
+  while true; do
+    for req in "$shots"/*.req; do
+      [ -e "$req" ] || continue
+      base=${req%.req}
+      import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
+      convert "$base.png" -type TrueColor "BMP3:$base.bmp" 2>/dev/null
+      rm -f "$req"
+      touch "$base.done"
+    done
+    sleep 0.05
+  done
+) &
+shooter_pid=$!
+export KESTRAND_SCREENSHOTS="Z:$(echo "$shots" | tr / '\\')"
+
+start=$(date +%s)
 ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-2}"
+status=$?
+echo "test: the suite took $(( $(date +%s) - start )) s"
+exit $status

@@ -1,0 +1,206 @@
+// Every message of the dialogue, raised the way a user raises it, read from the real box.
+#include <gtest/gtest.h>
+
+#include "acceptance/session.h"
+
+namespace {
+
+const char infeasible[] = "Use, please, digits,latin letters and '_' only: ";
+const std::vector<int> okOnly{IDOK};
+const std::vector<int> yesNo{IDYES, IDNO};
+
+class Messages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source = folder / "data.bin";
+        bytes = randomBytes(3000, 77);
+        writeFile(source, bytes);
+        ASSERT_TRUE(s.start("", folder.path()));
+    }
+    void TearDown() override
+    {
+        if (s.alive()) {
+            s.press(CancelButton);
+            EXPECT_EQ(s.exitCode(), 0);
+        }
+        EXPECT_EQ(readFile(source), bytes);
+    }
+    // Presses Ok and returns the box it raises, answered with `button`.
+    SeenBox okBox(int button = IDOK)
+    {
+        s.press(OkButton);
+        return s.answer(button);
+    }
+    void toDestination() { ASSERT_TRUE(s.acceptSource(source)); }
+    void toSize()
+    {
+        toDestination();
+        ASSERT_TRUE(s.acceptDestination());
+    }
+    void expectBox(const SeenBox &box, const std::string &caption, const std::string &text, UINT icon,
+                   const std::vector<int> &buttons)
+    {
+        EXPECT_EQ(box.caption, caption);
+        EXPECT_EQ(withoutCarriageReturns(box.text), text);
+        EXPECT_EQ(box.icon, icon);
+        EXPECT_EQ(box.buttons, buttons);
+        EXPECT_EQ(box.owner, s.window());
+    }
+
+    TempFolder folder;
+    std::string source, bytes;
+    Session s;
+};
+
+}  // namespace
+
+TEST_F(Messages, EmptyFieldsAreRefusedWhereTheyStand)
+{
+    SeenBox box = okBox();
+    expectBox(box, "Kestrand", "Source file didn't defind", 0, okOnly);
+    EXPECT_TRUE(s.waitPhase(sourcePhase));
+
+    toDestination();
+    s.type(DestField, "");
+    box = okBox();
+    expectBox(box, "Kestrand", "Destination file didn't defind", 0, okOnly);
+    EXPECT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_TRUE(waitUntil([&] { return s.focus() == s.control(DestField); }));
+
+    s.type(DestField, folder / "Separation\\01");
+    ASSERT_TRUE(s.acceptDestination());
+    s.type(SizeField, "");
+    s.press(OkButton);
+    EXPECT_TRUE(s.noBoxFor(700)) << "an empty size is refused silently";
+    EXPECT_EQ(s.enabled(), sizePhase);
+    EXPECT_EQ(s.focus(), s.control(SizeField));
+}
+
+TEST_F(Messages, SourceNamesThatBreakTheRuleOrCannotBeOpened)
+{
+    s.type(SourceField, folder / "da ta.bin");
+    expectBox(okBox(), "Infeasible name", std::string(infeasible) + "da ta.bin", 0, okOnly);
+    EXPECT_TRUE(s.waitPhase(sourcePhase));
+
+    std::string missing = folder / "missing.bin";
+    s.type(SourceField, missing);
+    expectBox(okBox(), "Error opening file", missing, MB_ICONERROR, okOnly);
+
+    std::string sub = folder / "sub.dir";
+    CreateDirectoryA(sub.c_str(), nullptr);
+    s.type(SourceField, sub);
+    expectBox(okBox(), "Error opening file", sub, MB_ICONERROR, okOnly);
+
+    // Held open by another program (this one) without sharing.
+    HANDLE held = CreateFileA(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    s.type(SourceField, source);
+    expectBox(okBox(), "Error opening file", source, MB_ICONERROR, okOnly);
+    CloseHandle(held);
+    EXPECT_TRUE(s.waitPhase(sourcePhase));
+
+    // Once it is free the same text is accepted.
+    EXPECT_TRUE(s.acceptSource(source));
+}
+
+TEST_F(Messages, DestinationNamesThatBreakTheRule)
+{
+    toDestination();
+    s.type(DestField, folder / "p 1");
+    expectBox(okBox(), "Infeasible name", std::string(infeasible) + "p 1", 0, okOnly);
+    EXPECT_EQ(s.text(DestField), folder / "p 1");
+
+    const char *devices[] = {"CON", "nul", "Com1", "lpt9.txt", "aux.dat", "PRN"};
+    for (const char *device : devices) {
+        s.type(DestField, folder / device);
+        expectBox(okBox(), "Infeasible name", std::string(infeasible) + device, 0, okOnly);
+    }
+
+    std::string doubled = folder.path() + "\\\\p1";
+    s.type(DestField, doubled);
+    expectBox(okBox(), "Infeasible name", doubled, 0, okOnly);
+    EXPECT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_TRUE(s.acceptDestination(folder / "fine\\p1"));
+    EXPECT_EQ(filesUnder(folder.path()), (std::set<std::string>{"data.bin", "fine\\p1"}));
+}
+
+TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYes)
+{
+    std::string piece = folder / "Separation\\01";
+    CreateDirectoryA((folder / "Separation").c_str(), nullptr);
+    writeFile(piece, "keep me");
+    toDestination();
+    SeenBox box = okBox(IDNO);
+    expectBox(box, "Kestrand", piece + " already exists.\nDo you want to replace it?", MB_ICONQUESTION, yesNo);
+    EXPECT_EQ(box.defaultButton, IDNO);
+    EXPECT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), "keep me");
+
+    box = okBox(IDYES);
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_TRUE(s.waitPhase(sizePhase));
+    EXPECT_EQ(readFile(piece), "");
+}
+
+TEST_F(Messages, SizesThatAreTooLongOrNotDigits)
+{
+    toSize();
+    s.type(SizeField, "1000000000");
+    expectBox(okBox(), "Kestrand", "Number of Bytes less 1000000000!", 0, okOnly);
+    EXPECT_TRUE(s.waitPhase(sizePhase));
+    // A pasted text gets past the field's digits-only typing.
+    for (const char *pasted : {"12a", "-5", "1 000", "+7"}) {
+        s.type(SizeField, pasted);
+        expectBox(okBox(), "Kestrand", "Use digits only for the number of bytes.", 0, okOnly);
+        EXPECT_TRUE(s.waitPhase(sizePhase)) << pasted;
+    }
+    EXPECT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_EQ(readFile(folder / "Separation\\01"), bytes);
+}
+
+TEST_F(Messages, NamesAlreadyUsedByThisSplitAreRefused)
+{
+    toSize();
+    ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
+    std::string used = " is already used by this split.\nChoose another name for this piece.";
+    const char *names[] = {"01", "other\\01", "DATA.BAT", "_3._9", "_z._9"};
+    for (const char *name : names) {
+        std::string typed = folder / name;
+        s.type(DestField, typed);
+        expectBox(okBox(), "Kestrand", typed + used, MB_ICONWARNING, okOnly);
+        EXPECT_TRUE(s.waitPhase(destinationPhase)) << name;
+    }
+    EXPECT_EQ(readFile(folder / "Separation\\01"), bytes.substr(0, 1000));
+    EXPECT_FALSE(fileExists(folder / "DATA.BAT"));
+    EXPECT_FALSE(folderExists(folder / "other"));
+}
+
+TEST_F(Messages, PieceLimitWarnsAfterThe19thAndEndsAtThe21st)
+{
+    toDestination();
+    std::string foreign = folder / "15";
+    writeFile(foreign, "not a piece");
+    std::string pieces = folder / "Separation", more = folder / "more";
+    for (int piece = 1; piece <= 21; ++piece) {
+        if (piece == 11) {
+            // The rest go elsewhere; a file that merely shares a piece's name stays.
+            s.type(DestField, more + "\\11");
+        }
+        ASSERT_TRUE(s.acceptDestination()) << "piece " << piece;
+        if (piece == 12) writeFile(pieces + "\\12", "also not a piece");
+        Session::Outcome outcome = s.writePiece("100");
+        ASSERT_EQ(outcome, piece == 21 ? Session::Ended : Session::NextPiece) << "piece " << piece;
+        if (piece == 19) {
+            ASSERT_EQ(s.boxes.size(), 1u);
+            expectBox(s.boxes[0], "Kestrand", "Limit of Destination files number is 20", MB_ICONWARNING, okOnly);
+        } else if (piece == 20) {
+            EXPECT_EQ(s.boxes.size(), 1u) << "no second warning after the 20th";
+        }
+    }
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(filesUnder(folder.path()), (std::set<std::string>{"data.bin", "15", "Separation\\12"}));
+    EXPECT_EQ(readFile(foreign), "not a piece");
+    EXPECT_EQ(readFile(pieces + "\\12"), "also not a piece");
+}

@@ -1,0 +1,177 @@
+// A drive of a few MiB (a tmpfs that scripts/test.sh maps to S:): its free space, the
+// refusal of a piece that does not fit, and a disk that fills up while a piece is written.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "acceptance/session.h"
+
+namespace {
+
+class SmallDrive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drive = smallDrive();
+        if (drive.empty()) GTEST_SKIP() << "no small drive: scripts/test.sh mounts one where mounting is allowed";
+        place.reset(new DriveFolder(drive, "small"));
+    }
+    uint64_t freeBytes() const
+    {
+        ULARGE_INTEGER free;
+        GetDiskFreeSpaceExA((drive + "\\").c_str(), nullptr, nullptr, &free);
+        return free.QuadPart;
+    }
+    std::string drive;
+    std::unique_ptr<DriveFolder> place;
+};
+
+// Takes all free space of the drive once the piece has started to grow, as another
+// program writing to the same disk would.
+struct Filler {
+    std::string piece, path;
+    HANDLE thread = nullptr;
+    volatile bool filled = false;
+    static DWORD WINAPI run(void *param)
+    {
+        Filler *f = static_cast<Filler *>(param);
+        DWORD start = GetTickCount();
+        for (;;) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (GetFileAttributesExA(f->piece.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0) break;
+            if (GetTickCount() - start > 30000) return 1;
+        }
+        HANDLE out = CreateFileA(f->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        static char block[65536];
+        DWORD written = 0;
+        for (DWORD size = sizeof block; size > 0; size /= 2)
+            while (WriteFile(out, block, size, &written, nullptr) && written == size) {
+            }
+        CloseHandle(out);
+        f->filled = true;
+        return 0;
+    }
+    void start() { thread = CreateThread(nullptr, 0, run, this, 0, nullptr); }
+    void join()
+    {
+        WaitForSingleObject(thread, 60000);
+        CloseHandle(thread);
+    }
+};
+
+}  // namespace
+
+TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
+{
+    TempFolder folder;
+    std::string source = folder / "data.bin";
+    std::string bytes = randomBytes(5000, 21);
+    writeFile(source, bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(source));
+    std::string piece = *place / "p01";
+    ASSERT_TRUE(s.acceptDestination(piece));
+    uint64_t free = freeBytes();
+    ASSERT_LT(free, 10u * 1024 * 1024);
+    s.press(MaxButton);
+    EXPECT_TRUE(waitUntil([&] { return s.text(SizeField) == std::to_string(free); })) << s.text(SizeField);
+
+    // The request is judged, not the rest of the source that it would be cut to.
+    s.type(SizeField, std::to_string(free + 1));
+    s.press(OkButton);
+    SeenBox box = s.answer();
+    EXPECT_EQ(box.text, "The file being copied is too large for the destination drive.");
+    EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_NE(box.caption, "Kestrand");
+    EXPECT_NE(box.caption, "<none>");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_FALSE(fileExists(piece)) << "the empty piece file is removed again";
+    EXPECT_EQ(s.text(DestField), piece) << "back at the same piece";
+    EXPECT_EQ(s.text(SizeField), std::to_string(free + 1));
+
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece(std::to_string(freeBytes())), Session::Ended);  // equal: accepted
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_EQ(readFile(piece), bytes);
+    std::string output = rejoin(place->path(), "data.bat");
+    EXPECT_EQ(sha256File(*place / "data.bin"), sha256(bytes)) << output;
+}
+
+TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
+{
+    TempFolder folder;
+    std::string source = folder / "data.bin";
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 777, 22);
+    writeFile(source, bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(source));
+    std::string piece = *place / "p01";
+    ASSERT_TRUE(s.acceptDestination(piece));
+
+    Filler filler{piece, *place / "filler"};
+    filler.start();
+    Session::Outcome outcome = s.writePiece("3000000");
+    filler.join();
+    ASSERT_TRUE(filler.filled);
+    ASSERT_EQ(outcome, Session::Failed) << "the piece was finished before the disk filled up";
+    EXPECT_EQ(s.text(DestField), piece);
+    EXPECT_EQ(s.text(SizeField), "3000000");
+    EXPECT_TRUE(s.boxes.empty());
+
+    ASSERT_TRUE(DeleteFileA(filler.path.c_str()));
+    s.press(OkButton);
+    // The renewed attempt writes the whole piece again and the split goes on.
+    ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == *place / "p02"; },
+                          60000));
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 3000000));
+    std::string rest = folder / "p02";
+    ASSERT_TRUE(s.acceptDestination(rest));
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(rest), bytes.substr(3000000));
+
+    // The script is beside the last piece; with the first brought there it joins exactly.
+    ASSERT_TRUE(fileExists(folder / "data.bat"));
+    ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p01").c_str(), MOVEFILE_COPY_ALLOWED));
+    std::string output = rejoin(folder.path(), "data.bat");
+    EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
+}
+
+TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
+{
+    TempFolder folder;
+    std::string source = folder / "data.bin";
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 100000, 23);
+    writeFile(source, bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(source));
+    ASSERT_TRUE(s.acceptDestination(folder / "p01"));
+    ASSERT_EQ(s.writePiece("100000"), Session::NextPiece);
+
+    std::string piece = *place / "p02";
+    ASSERT_TRUE(s.acceptDestination(piece));
+    Filler filler{piece, *place / "filler"};
+    filler.start();
+    Session::Outcome outcome = s.writePiece("3500000");
+    filler.join();
+    ASSERT_TRUE(filler.filled);
+    ASSERT_EQ(outcome, Session::Failed) << "the split ended although its last piece failed";
+    EXPECT_FALSE(anyScriptUnder(place->path()));
+    EXPECT_FALSE(anyScriptUnder(folder.path()));
+
+    ASSERT_TRUE(DeleteFileA(filler.path.c_str()));
+    s.press(OkButton);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(piece), bytes.substr(100000));
+    ASSERT_TRUE(fileExists(*place / "data.bat"));
+    // The small drive has no room for the joined file: bring the script and the piece over.
+    ASSERT_TRUE(MoveFileExA((*place / "data.bat").c_str(), (folder / "data.bat").c_str(), MOVEFILE_COPY_ALLOWED));
+    ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p02").c_str(), MOVEFILE_COPY_ALLOWED));
+    std::string output = rejoin(folder.path(), "data.bat");
+    EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
+}
