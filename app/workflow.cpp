@@ -30,6 +30,19 @@ uint32_t copyState()
     return state.copyState.load(std::memory_order_relaxed);
 }
 
+// The free space just measured, capped at 4 GiB - 1 (pieceBytes holds its high word: any
+// of it means room for every size). A renewed attempt empties the failed piece's file
+// first, so the room that file takes counts too.
+uint32_t roomForPiece()
+{
+    uint64_t room = (uint64_t(state.pieceBytes.load(std::memory_order_relaxed)) << 32) | state.freeLow;
+    WIN32_FILE_ATTRIBUTE_DATA piece;
+    if (copyState() == Failed &&
+        GetFileAttributesExA(state.destPath, GetFileExInfoStandard, &piece))
+        room += (uint64_t(piece.nFileSizeHigh) << 32) | piece.nFileSizeLow;
+    return room > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(room);
+}
+
 // The size step's refusal: back to the destination of the same piece.
 void refuseTooLargePiece()
 {
@@ -201,8 +214,7 @@ void acceptPieceSize()
     enable(state.maxButton, FALSE);
     enable(state.okButton, FALSE);
     queryFreeSpace();
-    // pieceBytes holds the free space's high word here: any of it means room enough.
-    if (size > state.freeLow && state.pieceBytes.load(std::memory_order_relaxed) == 0) {
+    if (size > roomForPiece()) {
         refuseTooLargePiece();
         return;
     }

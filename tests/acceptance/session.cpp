@@ -258,7 +258,15 @@ HWND Session::focus() const
 {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    GetGUIThreadInfo(k.process.dwThreadId, &info);
+    auto read = [&] {
+        GetGUIThreadInfo(k.process.dwThreadId, &info);
+        return info.hwndFocus != nullptr;
+    };
+    if (read()) return info.hwndFocus;
+    // Tests running alongside may have taken the activation: a thread that is not active
+    // has no focus to show. Bring the window back as a user would click on it.
+    SetForegroundWindow(k.window);
+    waitUntil(read, 3000);
     return info.hwndFocus;
 }
 

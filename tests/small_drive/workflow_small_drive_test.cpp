@@ -75,18 +75,15 @@ struct Filler {
     HANDLE thread = nullptr;
 };
 
-// Takes all free space of the drive once the piece has started to grow, as another
-// program writing to the same disk would.
+// Takes all free space of the drive once the piece has started, as another program
+// writing to the same disk would.
 DWORD WINAPI fillWhenPieceGrows(void *param)
 {
     Filler *filler = static_cast<Filler *>(param);
     DWORD start = GetTickCount();
-    for (;;) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExA(filler->piece.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0)
-            break;
+    // The moment the writer is started, after the free space was judged.
+    while (state.writerRunning.load() == 0)
         if (GetTickCount() - start > 20000) return 1;
-    }
     HANDLE f = CreateFileA(filler->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     static char block[4096];
     DWORD written = 0;
@@ -116,6 +113,9 @@ TEST_F(SmallDrive, LastPieceThatFailsIsOfferedAgainAndTheScriptWaitsForIt)
     WaitForSingleObject(filler.thread, INFINITE);
     CloseHandle(filler.thread);
 
+    // On a busy machine the writer may finish before the filler gets in; then there was no
+    // failure to judge, and the piece must simply be whole.
+    if (quitSeen() && readFile(place + "\\p01") == bytes) GTEST_SKIP() << "the disk filled only after the piece";
     ASSERT_FALSE(quitSeen()) << "the split ended although its last piece failed";
     EXPECT_EQ(state.copyState.load(), uint32_t(Failed));
     EXPECT_EQ(state.step, 3);
