@@ -3,6 +3,7 @@
 # loop under the same Wine, dd bs=512 and cat natively; rejoin throughput; the window's
 # answer time while copying. Medians of RUNS runs, all in this one run of the script.
 set -u
+. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/win64}
 runs=${RUNS:-3}
@@ -12,19 +13,13 @@ export WINEDEBUG=-all
 xvfb_pid=""
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  stop_private_display
   rm -rf "$out/work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 30 display <"$fifo" || { echo "bench: Xvfb did not start" >&2; exit 1; }
-rm -f "$fifo"
-export DISPLAY=":$display"
+start_private_display || exit 1
 
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 seconds() { date +%s.%N; }

@@ -4,6 +4,7 @@
 # complete split of a sample file driven through the real window, the rejoin script run
 # by Wine's cmd.exe, the result compared, and a screenshot of the window.
 set -u
+. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/win64}
 exe=$build/Kestrand.exe
@@ -29,19 +30,13 @@ mkdir -p "$out"
 xvfb_pid=""
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  stop_private_display
   if [ -n "${shooter_pid:-}" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 30 display <"$fifo" || { echo "run: Xvfb did not start" >&2; rm -f "$fifo"; exit 1; }
-rm -f "$fifo"
-export DISPLAY=":$display"
+start_private_display || exit 1
 echo "run: no display here, so a demonstration on a private one ($DISPLAY)"
 
 # The demo asks for its screenshot through a file, since it runs inside Wine.

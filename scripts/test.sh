@@ -3,6 +3,7 @@
 # prefix and two drive letters of its own: R: (a plain folder) and S: (a small tmpfs,
 # when this user may mount). Everything started here is stopped on the way out.
 set -u
+. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 # Absolute, since the drive letters are symlinks that Wine resolves from its own folder.
 build=$(cd "${1:-$root/build/win64}" && pwd)
@@ -16,7 +17,7 @@ shooter_pid=""
 cleanup() {
   if [ -n "$shooter_pid" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  stop_private_display
   if [ -n "$mounted" ]; then umount "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null; fi
   rm -f "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
   rm -rf "$drives"
@@ -24,14 +25,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-# A display of our own: Xvfb picks a free number and tells it through the pipe.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp 4>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 30 display <"$fifo" || { echo "test: Xvfb did not start" >&2; rm -f "$fifo"; exit 1; }
-rm -f "$fifo"
-export DISPLAY=":$display"
+start_private_display || exit 1
 
 # Prepare the prefix once (the wrapper does it under a lock) before drives go into it.
 "$root/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
