@@ -69,12 +69,14 @@ protected:
         SplitFixture::SetUp();
         setDisplayRects();
         buildGauge();
+        flask_ = flaskRegion();
         inside_.resize(size_t(width) * height);
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) inside_[size_t(y) * width + x] = PtInRegion(state.gaugeRegion, x, y) != 0;
+            for (int x = 0; x < width; ++x) inside_[size_t(y) * width + x] = PtInRegion(flask_, x, y) != 0;
     }
     void TearDown() override
     {
+        DeleteObject(flask_);
         DeleteObject(state.gaugeRegion);
         DeleteObject(state.emptyBrush);
         DeleteObject(state.fillBrush);
@@ -100,6 +102,7 @@ protected:
         EXPECT_EQ(wrong, 0) << what;
     }
 
+    HRGN flask_ = nullptr;
     std::vector<bool> inside_;
 };
 
@@ -124,6 +127,7 @@ TEST_F(DisplayTest, RectanglesAreTheDisplayAreas)
 
 TEST_F(DisplayTest, RegionIsAFlaskWithFlatBaseAndWaistedNeck)
 {
+    EXPECT_TRUE(EqualRgn(state.gaugeRegion, flask_));
     EXPECT_TRUE(inside(415, 155));   // the belly's centre
     EXPECT_TRUE(inside(415, 169));   // the lowest row
     EXPECT_FALSE(inside(415, 170));  // cut flat at the gauge's bottom
@@ -204,14 +208,21 @@ struct Text {
 };
 
 // What a paint pass must show: the window background, the given texts in the default
-// font, and the gauge at `level`.
+// font, and the gauge at `level`: dark green above the lowest `level` rows, light green in them.
 Pixels expectedPaint(const std::vector<Text> &texts, int level)
 {
     MemoryCanvas canvas(TestWindow::background);
     SetBkMode(canvas.dc(), TRANSPARENT);
     for (const Text &t : texts) TextOutA(canvas.dc(), t.x, t.y, t.text.c_str(), int(t.text.size()));
-    if (level != 0) drawGaugeLevel(canvas.dc(), level);
-    return canvas.pixels();
+    Pixels p = canvas.pixels();
+    if (level == 0) return p;
+    HRGN flask = flaskRegion();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (PtInRegion(flask, x, y))
+                p.colours[size_t(y) * width + x] = level > 0 && y >= gaugeBottom - level ? lightGreen : darkGreen;
+    DeleteObject(flask);
+    return p;
 }
 
 const std::vector<Text> labelTexts = {

@@ -1,9 +1,11 @@
-// The icons as Windows itself loads them from the built Kestrand.exe: the class icon
-// and the small icon, by the names the window class asks for.
+// The icons as stored in the built Kestrand.exe, read from the resources themselves: the
+// class icon and the small icon, by the names the window class asks for.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstring>
+#include <set>
 #include <string>
 
 namespace {
@@ -35,50 +37,79 @@ protected:
     HMODULE module_ = nullptr;
 };
 
-void expectIconOf32By32(HICON icon)
+#pragma pack(push, 2)
+struct IconGroup {
+    WORD reserved, type, count;
+};
+struct IconGroupEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+// The image that the icon group `name` names, as stored: header, palette, pixels, mask.
+void readIconImage(HMODULE module, const char *name, std::string &image)
 {
-    ICONINFO info{};
-    ASSERT_TRUE(GetIconInfo(icon, &info));
-    EXPECT_TRUE(info.fIcon);
-    ASSERT_NE(info.hbmColor, nullptr) << "an icon without colour";
-    BITMAP colour{};
-    ASSERT_NE(GetObjectA(info.hbmColor, sizeof colour, &colour), 0);
-    EXPECT_EQ(colour.bmWidth, 32);
-    EXPECT_EQ(colour.bmHeight, 32);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
+    HRSRC group = FindResourceA(module, name, MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr);
+    ASSERT_GE(SizeofResource(module, group), sizeof(IconGroup) + sizeof(IconGroupEntry));
+    const auto *header = static_cast<const IconGroup *>(LockResource(LoadResource(module, group)));
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->type, 1u);
+    ASSERT_EQ(header->count, 1u) << "one image only";
+    const auto *entry = reinterpret_cast<const IconGroupEntry *>(header + 1);
+    EXPECT_EQ(entry->width, 32);
+    EXPECT_EQ(entry->height, 32);
+    EXPECT_EQ(entry->colours, 16);
+    HRSRC icon = FindResourceA(module, MAKEINTRESOURCEA(entry->id), MAKEINTRESOURCEA(3));  // RT_ICON
+    ASSERT_NE(icon, nullptr);
+    image.assign(static_cast<const char *>(LockResource(LoadResource(module, icon))),
+                 SizeofResource(module, icon));
+    EXPECT_EQ(image.size(), entry->bytes);
 }
 
-TEST_F(KestrandIcons, BothLoadByNameAs32By32Icons)
+// Header, 16 palette entries, 32 rows of 4-bit pixels and 32 rows of the 1-bit mask.
+constexpr size_t headerBytes = 40, paletteBytes = 16 * 4, pixelBytes = 32 * 16, maskBytes = 32 * 4;
+
+TEST_F(KestrandIcons, EachHoldsOne32By32ImageIn16Colours)
 {
     for (const char *name : {"MyIcon1", "MyIcon2"}) {
         SCOPED_TRACE(name);
-        HRSRC group = FindResourceA(module_, name, MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
-        ASSERT_NE(group, nullptr);
-        HICON icon = static_cast<HICON>(LoadImageA(module_, name, IMAGE_ICON, 32, 32, 0));
-        ASSERT_NE(icon, nullptr) << "error " << GetLastError();
-        expectIconOf32By32(icon);
-        DestroyIcon(icon);
+        std::string image;
+        readIconImage(module_, name, image);
+        ASSERT_EQ(image.size(), headerBytes + paletteBytes + pixelBytes + maskBytes);
+        BITMAPINFOHEADER header;
+        memcpy(&header, image.data(), sizeof header);
+        EXPECT_EQ(header.biSize, headerBytes);
+        EXPECT_EQ(header.biWidth, 32);
+        EXPECT_EQ(header.biHeight, 64) << "the pixels and the mask below each other";
+        EXPECT_EQ(header.biPlanes, 1);
+        EXPECT_EQ(header.biBitCount, 4);
+        EXPECT_EQ(header.biCompression, DWORD(BI_RGB));
+        EXPECT_TRUE(header.biClrUsed == 0 || header.biClrUsed == 16) << header.biClrUsed;
+        // A picture: some pixels shown, in more than one colour.
+        const char *pixels = image.data() + headerBytes + paletteBytes;
+        const char *mask = pixels + pixelBytes;
+        std::set<int> shown;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) {
+                bool clear = (mask[y * 4 + x / 8] >> (7 - x % 8)) & 1;
+                int index = (pixels[y * 16 + x / 2] >> (x % 2 ? 0 : 4)) & 0xF;
+                if (!clear) shown.insert(index);
+            }
+        EXPECT_GE(shown.size(), 2u);
     }
 }
 
 TEST_F(KestrandIcons, AreTwoDifferentPictures)
 {
     // The small icon is a picture of its own, not the class icon twice.
-    std::string bytes[2];
-    const char *names[2] = {"MyIcon1", "MyIcon2"};
-    for (int i = 0; i < 2; ++i) {
-        HRSRC group = FindResourceA(module_, names[i], MAKEINTRESOURCEA(14));
-        ASSERT_NE(group, nullptr);
-        int id = LookupIconIdFromDirectoryEx(
-            static_cast<PBYTE>(LockResource(LoadResource(module_, group))), TRUE, 32, 32, 0);
-        ASSERT_NE(id, 0);
-        HRSRC image = FindResourceA(module_, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3));  // RT_ICON
-        ASSERT_NE(image, nullptr);
-        bytes[i].assign(static_cast<const char *>(LockResource(LoadResource(module_, image))),
-                        SizeofResource(module_, image));
-    }
-    EXPECT_NE(bytes[0], bytes[1]);
+    std::string first, second;
+    readIconImage(module_, "MyIcon1", first);
+    readIconImage(module_, "MyIcon2", second);
+    EXPECT_NE(first.substr(headerBytes + paletteBytes), second.substr(headerBytes + paletteBytes));
 }
 
 }  // namespace

@@ -52,9 +52,19 @@ HDROP makeDrop(const std::vector<std::string> &paths)
     return static_cast<HDROP>(memory);
 }
 
+// Nothing of one test's window reaches the next.
+class MainWindow : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        endWindow();
+        SetCurrentDirectoryA(tempRoot().c_str());
+    }
+};
+
 }  // namespace
 
-TEST(MainWindow, StartsWithItsClassTitleFrameAndControls)
+TEST_F(MainWindow, StartsWithItsClassTitleFrameAndControls)
 {
     BoxAnswerer answerer;
     ASSERT_TRUE(startWindow());
@@ -106,7 +116,7 @@ TEST(MainWindow, StartsWithItsClassTitleFrameAndControls)
     EXPECT_TRUE(pumpUntil([] { return quitSeen(); }));
 }
 
-TEST(MainWindow, CommandLineTailIsEverythingAfterTheProgramName)
+TEST_F(MainWindow, CommandLineTailIsEverythingAfterTheProgramName)
 {
     EXPECT_STREQ(commandLineTail("kestrand.exe C:\\a b\\c.bin"), "C:\\a b\\c.bin");
     EXPECT_STREQ(commandLineTail("  \"C:\\Program Files\\k.exe\"   \"x y\" z"), "\"x y\" z");
@@ -115,7 +125,7 @@ TEST(MainWindow, CommandLineTailIsEverythingAfterTheProgramName)
     EXPECT_STREQ(commandLineTail("k.exe"), "");
 }
 
-TEST(MainWindow, ExistingFileOnTheCommandLineIsShownNotOpened)
+TEST_F(MainWindow, ExistingFileOnTheCommandLineIsShownNotOpened)
 {
     TempFolder folder;
     std::string file = folder / "with blank\\data.bin";
@@ -135,7 +145,7 @@ TEST(MainWindow, ExistingFileOnTheCommandLineIsShownNotOpened)
     DestroyWindow(state.mainWindow);
 }
 
-TEST(MainWindow, QuotedOrMissingTailIsReportedBeforeTheWindowShows)
+TEST_F(MainWindow, QuotedOrMissingTailIsReportedBeforeTheWindowShows)
 {
     TempFolder folder;
     std::string file = folder / "data.bin";
@@ -154,7 +164,7 @@ TEST(MainWindow, QuotedOrMissingTailIsReportedBeforeTheWindowShows)
     DestroyWindow(state.mainWindow);
 }
 
-TEST(MainWindow, TooLongTailIsRefusedNotCut)
+TEST_F(MainWindow, TooLongTailIsRefusedNotCut)
 {
     TempFolder folder;
     // A real file whose name starts like the cut tail, so cutting would find it.
@@ -172,7 +182,7 @@ TEST(MainWindow, TooLongTailIsRefusedNotCut)
     DestroyWindow(state.mainWindow);
 }
 
-TEST(MainWindow, EnterInEveryFieldIsOk)
+TEST_F(MainWindow, EnterInEveryFieldIsOk)
 {
     BoxAnswerer answerer;
     ASSERT_TRUE(startWindow());
@@ -192,7 +202,7 @@ TEST(MainWindow, EnterInEveryFieldIsOk)
     DestroyWindow(state.mainWindow);
 }
 
-TEST(MainWindow, DropTakesTheFirstFileOnlyAndOnlyBeforeTheSourceIsAccepted)
+TEST_F(MainWindow, DropTakesTheFirstFileOnlyAndOnlyBeforeTheSourceIsAccepted)
 {
     TempFolder folder;
     std::string first = folder / "one.bin", second = folder / "two.bin", third = folder / "three.bin";
@@ -209,7 +219,7 @@ TEST(MainWindow, DropTakesTheFirstFileOnlyAndOnlyBeforeTheSourceIsAccepted)
     DestroyWindow(state.mainWindow);
 }
 
-TEST(MainWindow, ClosingAtTheFirstStepWaitsAndEndsWithoutScript)
+TEST_F(MainWindow, ClosingAtTheFirstStepWaitsAndEndsWithoutScript)
 {
     TempFolder folder;
     ASSERT_TRUE(SetCurrentDirectoryA(folder.path().c_str()));

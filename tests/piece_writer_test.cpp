@@ -12,32 +12,6 @@
 
 namespace {
 
-struct Band {
-    int32_t from, to;
-    bool operator==(const Band &o) const { return from == o.from && to == o.to; }
-};
-
-std::ostream &operator<<(std::ostream &out, const Band &b)
-{
-    return out << "(" << b.from << "," << b.to << ")";
-}
-
-// The bands a piece of `total` bytes draws, block by block as the writer goes.
-std::vector<Band> bandsOf(uint32_t total)
-{
-    std::vector<Band> bands;
-    int32_t drawn = -1;
-    for (uint32_t left = total; left > 512;) {
-        left -= 512;
-        int32_t level = progressLevel(left, total);
-        EXPECT_GE(level, 1) << total << " with " << left << " left";
-        EXPECT_LE(level, 51) << total << " with " << left << " left";
-        if (level > drawn) bands.push_back(Band{drawn, level});
-        if (level > drawn) drawn = level;
-    }
-    return bands;
-}
-
 const COLORREF lightGreen = RGB(80, 250, 120);
 const COLORREF untouched = RGB(200, 10, 90);
 
@@ -50,34 +24,39 @@ std::string pieceName(int k)
 
 }  // namespace
 
-TEST(ProgressLevel, WorkedExamplesGiveTheirBands)
+TEST(ProgressLevel, WorkedExamples)
 {
-    EXPECT_TRUE(bandsOf(512).empty());
-    EXPECT_EQ(bandsOf(513), (std::vector<Band>{{-1, 51}}));
-    EXPECT_EQ(bandsOf(1024), (std::vector<Band>{{-1, 26}}));
-    EXPECT_EQ(bandsOf(1536), (std::vector<Band>{{-1, 17}, {17, 34}}));
-    std::vector<Band> big = bandsOf(20000000);
-    ASSERT_EQ(big.size(), 51u);
-    EXPECT_EQ(big.front(), (Band{-1, 1}));
-    EXPECT_EQ(big.back(), (Band{50, 51}));
-    // The 51st band comes once less than a 51st of the piece is left.
+    EXPECT_EQ(progressLevel(512, 1024), 26);
+    EXPECT_EQ(progressLevel(1024, 1536), 17);
+    EXPECT_EQ(progressLevel(512, 1536), 34);
+    EXPECT_EQ(progressLevel(1, 513), 51);
+    // 20,000,000 bytes: level 1 after the first block, 51 from 392,156 bytes left on.
+    EXPECT_EQ(progressLevel(19999488, 20000000), 1);
+    EXPECT_EQ(progressLevel(392448, 20000000), 50);
     EXPECT_EQ(progressLevel(392157, 20000000), 50);
     EXPECT_EQ(progressLevel(392156, 20000000), 51);
+    EXPECT_EQ(progressLevel(391936, 20000000), 51);
+    EXPECT_EQ(progressLevel(256, 20000000), 51);
+    // From 10,000,000 bytes left on, the level step avoids a product beyond 32 bits.
+    EXPECT_EQ(progressLevel(10000000, 20000000), 26);
+    EXPECT_EQ(progressLevel(9999999, 20000000), 26);
+    EXPECT_EQ(progressLevel(999999487, 999999999), 1);
+    EXPECT_EQ(progressLevel(500000000, 999999999), 26);
+    EXPECT_EQ(progressLevel(19607843, 999999999), 50);
+    EXPECT_EQ(progressLevel(19607842, 999999999), 51);
 }
 
-TEST(ProgressLevel, LevelsRiseAtMostFiftyOneTimesOnBothSidesOfTheThreshold)
+TEST(ProgressLevel, StaysInsideTheFlaskAndNeverFallsOnBothSidesOfTheThreshold)
 {
     for (uint32_t total : {514u, 1000u, 51u * 512u, 9999999u, 10000000u, 10000512u, 10200000u,
                            123456789u, 999999999u}) {
-        std::vector<Band> bands = bandsOf(total);
-        EXPECT_LE(bands.size() + 1, 52u) << total;  // and the one full fill at the end
-        for (size_t i = 1; i < bands.size(); ++i) EXPECT_EQ(bands[i].from, bands[i - 1].to) << total;
-        ASSERT_FALSE(bands.empty());
-        EXPECT_EQ(bands.front().from, -1) << total;
+        int32_t before = 1;
+        for (uint32_t left = total - 512; left > 0; left = left > 512 ? left - 512 : 0) {
+            int32_t level = progressLevel(left, total);
+            ASSERT_TRUE(level >= before && level <= 51) << total << " with " << left << " left";
+            before = level;
+        }
     }
-    // Above the threshold the product would overflow 32 bits; the level step avoids it.
-    EXPECT_EQ(progressLevel(999999999u - 512, 999999999u), 1);
-    EXPECT_EQ(progressLevel(500000000u, 1000000000u), 26);
 }
 
 class PieceWriterTest : public PieceRunFixture {
@@ -202,37 +181,48 @@ TEST_F(PieceWriterTest, ReadFailuresEndThePieceFailedWithoutStaleBytes)
 
 TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
 {
-    std::string source = randomBytes(3500, 13);
-    writeFile(folder / "data.bin", source);
-    openSource(folder / "data.bin");
     setDisplayRects();
     buildGauge();
+    HRGN flask = flaskRegion();
     TestWindow window(true);
-    auto expectRows = [&](int fillTop, const char *what) {
+    // A source shorter than the piece fails it at the first block that reads short; the
+    // flask then shows the level of the last full block, filled from row `fillTop` down.
+    struct Case {
+        uint32_t piece, available;
+        uint32_t outcome;
+        int fillTop;
+    };
+    const Case cases[] = {
+        {0, 0, Active, 170},       // an empty piece draws nothing
+        {512, 511, Failed, 170},   // a lone last block draws no band
+        {513, 512, Failed, 119},   // level 51 after its one full block
+        {1024, 1000, Failed, 144}, // level 26
+        {1536, 1000, Failed, 153}, // level 17
+        {1536, 1500, Failed, 136}, // level 34
+        {1536, 1536, Active, 0},   // whole: the flask is full
+        {1976, 1964, Failed, 130}, // level 40, with 440 of 1,976 bytes left
+    };
+    int k = 0;
+    for (const Case &c : cases) {
+        std::string what = std::to_string(c.piece) + " bytes from " + std::to_string(c.available);
+        std::string source = folder / ("source" + std::to_string(++k));
+        writeFile(source, randomBytes(c.available, k));
+        openSource(source);
+        window.fill(untouched);
+        Notice notice = runPiece(window, folder / pieceName(k), c.piece);
+        CloseHandle(state.sourceHandle);
+        state.sourceHandle = nullptr;
+        EXPECT_EQ(notice.copyState, c.outcome) << what;
         Pixels p = window.grab();
         int wrong = 0;
         for (int y = 0; y < p.height; ++y)
             for (int x = 0; x < p.width; ++x) {
-                bool lit = PtInRegion(state.gaugeRegion, x, y) && y >= fillTop && y < 170;
+                bool lit = PtInRegion(flask, x, y) && y >= c.fillTop && y < 170;
                 wrong += p.at(x, y) != (lit ? lightGreen : untouched);
             }
         EXPECT_EQ(wrong, 0) << what;
-    };
-
-    window.fill(untouched);
-    runPiece(window, folder / "01", 0);
-    expectRows(170, "an empty piece draws nothing");
-    window.fill(untouched);
-    runPiece(window, folder / "02", 1536);
-    expectRows(0, "a complete piece fills the flask");
-    // 1,964 bytes are left of the source: the three full blocks succeed, the last block
-    // of 440 bytes reads short and fails, and the flask is not filled.
-    window.fill(untouched);
-    Notice notice = runPiece(window, folder / "03", 1976);
-    EXPECT_EQ(notice.copyState, uint32_t(Failed));
-    EXPECT_EQ(fileSize(folder / "03"), 1536u);
-    expectRows(170 - progressLevel(440, 1976), "a failed last block leaves the band it had");
-
+    }
+    DeleteObject(flask);
     DeleteObject(state.gaugeRegion);
     DeleteObject(state.emptyBrush);
     DeleteObject(state.fillBrush);

@@ -47,10 +47,13 @@ TEST_F(Workflow, WholeSplitWithDefaultNames)
     EXPECT_EQ(windowText(state.destEdit), folder / "Separation\\03");
 
     acceptDestination();
+    // Max shows the figure last measured, capped at nine nines.
+    state.freeSpace = DecimalCount{1, 0, 0};
     ASSERT_TRUE(press(state.maxButton));
-    char expected[16];
-    formatSizeField(state.freeSpace, expected);
-    EXPECT_EQ(windowText(state.sizeEdit), expected);
+    EXPECT_EQ(windowText(state.sizeEdit), "999999999");
+    state.freeSpace = DecimalCount{0, 5, 7};
+    ASSERT_TRUE(press(state.maxButton));
+    EXPECT_EQ(windowText(state.sizeEdit), "500007");
     ASSERT_TRUE(press(state.okButton));
     ASSERT_TRUE(pumpUntil([] { return quitSeen(); }));
 

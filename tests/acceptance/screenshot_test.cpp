@@ -14,7 +14,7 @@ class Screens : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!screenshotsAvailable()) GTEST_SKIP() << "no screenshot watcher: run the suite through scripts/test.sh";
+        ASSERT_TRUE(screenshotsAvailable()) << "no screenshot watcher: run the suite through the test runner";
     }
     Shot shoot(Session &s, const std::string &name)
     {

@@ -270,6 +270,14 @@ HWND Session::focus() const
     return info.hwndFocus;
 }
 
+bool Session::hold(bool still)
+{
+    using Call = LONG(WINAPI *)(HANDLE);
+    const char *name = still ? "NtSuspendProcess" : "NtResumeProcess";
+    auto call = reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+    return call && call(k.process.hProcess) == 0;
+}
+
 bool Session::alive() const { return WaitForSingleObject(k.process.hProcess, 0) == WAIT_TIMEOUT; }
 
 bool Session::waitPhase(const char *phase, DWORD timeoutMs)
@@ -311,11 +319,18 @@ bool Session::acceptDestination(const std::string &typed)
     return waitPhase(sizePhase);
 }
 
-Session::Outcome Session::writePiece(const std::string &size, DWORD timeoutMs)
+Session::Outcome Session::writePiece(const std::string &size, DWORD timeoutMs,
+                                     const std::function<void()> &onceStarted)
 {
     std::string before = text(DestField);
     type(SizeField, size);
-    press(OkButton);
+    if (onceStarted) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(control(OkButton), BM_CLICK, 0, 0, SMTO_NORMAL, 20000, &result);
+        onceStarted();
+    } else {
+        press(OkButton);
+    }
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
         if (!alive()) return Ended;

@@ -13,7 +13,7 @@ protected:
     void SetUp() override
     {
         drive = smallDrive();
-        if (drive.empty()) GTEST_SKIP() << "no small drive: scripts/test.sh mounts one where mounting is allowed";
+        ASSERT_FALSE(drive.empty()) << "no small drive: KESTRAND_SMALL_DRIVE names none (the test runner mounts one)";
         place.reset(new DriveFolder(drive, "small"));
     }
     uint64_t freeBytes() const
@@ -26,36 +26,28 @@ protected:
     std::unique_ptr<DriveFolder> place;
 };
 
-// Takes all free space of the drive once the piece has started to grow, as another
-// program writing to the same disk would.
-struct Filler {
-    std::string piece, path;
-    HANDLE thread = nullptr;
-    volatile bool filled = false;
-    static DWORD WINAPI run(void *param)
+// Run once the piece writer has started: holds Kestrand still, fills the drive so that
+// room for half of what is left of the piece stays, and lets Kestrand go on. The piece
+// then fails in its middle, on every run.
+struct MidPieceFill {
+    Session &s;
+    std::string piece, filler;
+    uint64_t pieceBytes;
+    uint64_t written = 0;
+    bool held = false, filled = false, resumed = false;
+    void operator()()
     {
-        Filler *f = static_cast<Filler *>(param);
-        DWORD start = GetTickCount();
-        for (;;) {
-            WIN32_FILE_ATTRIBUTE_DATA data;
-            if (GetFileAttributesExA(f->piece.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0) break;
-            if (GetTickCount() - start > 30000) return 1;
-        }
-        HANDLE out = CreateFileA(f->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        static char block[65536];
-        DWORD written = 0;
-        for (DWORD size = sizeof block; size > 0; size /= 2)
-            while (WriteFile(out, block, size, &written, nullptr) && written == size) {
-            }
-        CloseHandle(out);
-        f->filled = true;
-        return 0;
+        held = s.hold(true);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        written = GetFileAttributesExA(piece.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+        if (written < pieceBytes) filled = fillDrive(filler, (pieceBytes - written) / 2);
+        resumed = held && s.hold(false);
     }
-    void start() { thread = CreateThread(nullptr, 0, run, this, 0, nullptr); }
-    void join()
+    void expectFilledMidway() const
     {
-        WaitForSingleObject(thread, 60000);
-        CloseHandle(thread);
+        EXPECT_TRUE(held && resumed) << "Kestrand could not be held still";
+        EXPECT_LT(written, pieceBytes) << "the piece was whole before Kestrand could be held";
+        EXPECT_TRUE(filled) << "the drive could not be filled";
     }
 };
 
@@ -112,19 +104,16 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     std::string piece = *place / "p01";
     ASSERT_TRUE(s.acceptDestination(piece));
 
-    Filler filler{piece, *place / "filler"};
-    filler.start();
-    Session::Outcome outcome = s.writePiece("3000000");
-    filler.join();
-    ASSERT_TRUE(filler.filled);
-    if (outcome != Session::Failed && readFile(piece) == bytes.substr(0, 3000000))
-        GTEST_SKIP() << "the disk filled only after the piece was written";
-    ASSERT_EQ(outcome, Session::Failed) << "the piece was finished before the disk filled up";
+    MidPieceFill fill{s, piece, *place / "filler", 3000000};
+    Session::Outcome outcome = s.writePiece("3000000", 120000, [&] { fill(); });
+    fill.expectFilledMidway();
+    ASSERT_EQ(outcome, Session::Failed) << "the piece was finished although the disk filled up";
+    EXPECT_LT(readFile(piece).size(), 3000000u);
     EXPECT_EQ(s.text(DestField), piece);
     EXPECT_EQ(s.text(SizeField), "3000000");
     EXPECT_TRUE(s.boxes.empty());
 
-    ASSERT_TRUE(DeleteFileA(filler.path.c_str()));
+    ASSERT_TRUE(DeleteFileA(fill.filler.c_str()));
     s.press(OkButton);
     // The renewed attempt writes the whole piece again and the split goes on.
     ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == *place / "p02"; },
@@ -157,18 +146,15 @@ TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
 
     std::string piece = *place / "p02";
     ASSERT_TRUE(s.acceptDestination(piece));
-    Filler filler{piece, *place / "filler"};
-    filler.start();
-    Session::Outcome outcome = s.writePiece("3500000");
-    filler.join();
-    ASSERT_TRUE(filler.filled);
-    if (outcome != Session::Failed && readFile(piece) == bytes.substr(100000))
-        GTEST_SKIP() << "the disk filled only after the piece was written";
+    MidPieceFill fill{s, piece, *place / "filler", bytes.size() - 100000};
+    Session::Outcome outcome = s.writePiece("3500000", 120000, [&] { fill(); });
+    fill.expectFilledMidway();
     ASSERT_EQ(outcome, Session::Failed) << "the split ended although its last piece failed";
+    EXPECT_LT(readFile(piece).size(), bytes.size() - 100000);
     EXPECT_FALSE(anyScriptUnder(place->path()));
     EXPECT_FALSE(anyScriptUnder(folder.path()));
 
-    ASSERT_TRUE(DeleteFileA(filler.path.c_str()));
+    ASSERT_TRUE(DeleteFileA(fill.filler.c_str()));
     s.press(OkButton);
     EXPECT_EQ(s.exitCode(), 0);
     EXPECT_EQ(readFile(piece), bytes.substr(100000));

@@ -91,6 +91,25 @@ void makeSparseFile(const std::string &path, uint64_t size)
     if (!sized) throw std::runtime_error("cannot size " + path);
 }
 
+bool fillDrive(const std::string &path, uint64_t leave)
+{
+    std::string folder = path.substr(0, path.find_last_of('\\') + 1);
+    ULARGE_INTEGER free{};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr) || free.QuadPart < leave) return false;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    static char block[1 << 16];
+    uint64_t left = free.QuadPart - leave;
+    DWORD written = 0;
+    while (left > 0) {
+        DWORD chunk = DWORD(left < sizeof block ? left : sizeof block);
+        if (!WriteFile(f, block, chunk, &written, nullptr) || written != chunk) break;
+        left -= chunk;
+    }
+    CloseHandle(f);
+    return left == 0;
+}
+
 std::string currentFolder()
 {
     char buffer[MAX_PATH] = "";

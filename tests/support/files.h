@@ -16,6 +16,9 @@ std::string randomBytes(size_t n, uint32_t seed);
 // A file of `size` zero bytes that takes no room: quick to make, long to copy.
 void makeSparseFile(const std::string &path, uint64_t size);
 std::string currentFolder();
+// Takes the free space of the drive that holds `path` with a file of that name, all but
+// `leave` bytes; false when it could not.
+bool fillDrive(const std::string &path, uint64_t leave);
 
 // A folder that exists for the life of the object, removed with everything in it.
 class TempFolder {

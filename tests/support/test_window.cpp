@@ -16,6 +16,25 @@ constexpr int shownX = 1024 - clientWidth - 10, shownY = 768 - clientHeight - 40
 
 const COLORREF TestWindow::background = RGB(0, 196, 188);
 
+HRGN flaskRegion()
+{
+    // A belly of diameter 38 cut flat at y = 170, a neck up to y = 119, hollowed by two circles.
+    HRGN flask = CreateEllipticRgn(396, 136, 434, 174);
+    struct Part {
+        HRGN region;
+        int mode;
+    };
+    const Part parts[] = {{CreateRectRgn(403, 170, 426, 175), RGN_DIFF},
+                          {CreateRectRgn(403, 119, 426, 140), RGN_OR},
+                          {CreateEllipticRgn(385, 118, 410, 143), RGN_DIFF},
+                          {CreateEllipticRgn(420, 118, 445, 143), RGN_DIFF}};
+    for (const Part &part : parts) {
+        CombineRgn(flask, flask, part.region, part.mode);
+        DeleteObject(part.region);
+    }
+    return flask;
+}
+
 TestWindow::TestWindow(bool shown, Painting painting) : painting_(painting)
 {
     brush_ = CreateSolidBrush(background);

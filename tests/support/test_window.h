@@ -23,6 +23,9 @@ struct Pixels {
     COLORREF at(int x, int y) const { return colours[size_t(y) * width + x]; }
 };
 
+// The flask built afresh from its circles and rectangles, to hold the program's drawing to.
+HRGN flaskRegion();
+
 class TestWindow {
 public:
     enum Painting { Validate, PaintWindow };

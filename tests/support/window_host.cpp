@@ -1,6 +1,7 @@
 #include "support/window_host.h"
 
 #include "app/main_window.h"
+#include "split/piece_writer.h"
 #include "state/split_state.h"
 
 namespace {
@@ -11,8 +12,27 @@ bool quitArrived = false;
 
 bool startWindow(const std::string &tail)
 {
+    endWindow();
     quitArrived = false;
     return startKestrand(GetModuleHandleA(nullptr), tail.c_str(), SW_SHOWNORMAL) == 1;
+}
+
+void endWindow()
+{
+    if (state.mainWindow && IsWindow(state.mainWindow)) {
+        state.copyState.store(Stopped);
+        DestroyWindow(state.mainWindow);
+    }
+    waitForPieceWriter();
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    UnregisterClassA("Kestrand", GetModuleHandleA(nullptr));
+    if (state.writerIdle) CloseHandle(state.writerIdle);
+    resetSplitState();
 }
 
 bool pumpUntil(const std::function<bool()> &done, DWORD timeoutMs)

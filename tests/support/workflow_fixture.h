@@ -24,6 +24,7 @@ protected:
             SendMessageA(state.mainWindow, WM_CLOSE, 0, 0);
             pumpUntil([] { return quitSeen(); });
         }
+        endWindow();
         SetCurrentDirectoryA(tempRoot().c_str());
     }
 
