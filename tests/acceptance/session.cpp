@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/test_window.h"
+
 const char sourcePhase[] = "10010011";
 const char destinationPhase[] = "01000011";
 const char sizePhase[] = "00101111";
@@ -445,22 +447,7 @@ bool takeShot(HWND window, const std::string &name, Shot &shot)
 
 bool insideFlask(int x, int y)
 {
-    static HRGN flask = [] {
-        HRGN r = CreateEllipticRgn(396, 136, 434, 174);
-        HRGN t = CreateRectRgn(403, 170, 426, 175);
-        CombineRgn(r, r, t, RGN_DIFF);
-        DeleteObject(t);
-        t = CreateRectRgn(403, 119, 426, 140);
-        CombineRgn(r, r, t, RGN_OR);
-        DeleteObject(t);
-        t = CreateEllipticRgn(385, 118, 410, 143);
-        CombineRgn(r, r, t, RGN_DIFF);
-        DeleteObject(t);
-        t = CreateEllipticRgn(420, 118, 445, 143);
-        CombineRgn(r, r, t, RGN_DIFF);
-        DeleteObject(t);
-        return r;
-    }();
+    static HRGN flask = flaskRegion();
     return PtInRegion(flask, x, y) != 0;
 }
 
