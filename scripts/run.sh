@@ -45,8 +45,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   tail=""
   if [ -n "${FILE:-}" ]; then
     file=$(realpath -m "$FILE")
-    bind_into_root "$(dirname "$file")" || exit 1
-    tail="Z:$(echo "$file" | tr / '\\')"
+    folder=$(host_folder_in_root "$(dirname "$file")") || exit 1
+    tail="Z:$(echo "$folder/$(basename "$file")" | tr / '\\')"
   fi
   set -f  # the tail goes in word by word, so Wine joins it back with blanks, unquoted
   "$root/scripts/wine-run.sh" "$build/Kestrand.exe" $tail

@@ -80,9 +80,21 @@ enter_wine_mounts() {
 
 # A host folder seen inside the root at its own path.
 bind_into_root() {
-  [ "$1" != / ] || return 1
   [ -d "$wine_root$1" ] && findmnt -rn "$wine_root$1" >/dev/null && return 0
   mkdir -p "$wine_root$1" && mount --rbind "$1" "$wine_root$1"
+}
+
+# Prints where the host folder $1 is seen inside the root, binding it there: at its
+# own path, except for a folder that the root needs for itself (Wine keeps its
+# server in /tmp), which goes under /mnt/host.
+host_folder_in_root() {
+  local inside=$1
+  case $1 in
+    /|/tmp|/var|/usr|/etc|/bin|/lib|/lib64|/sbin|/opt|/srv|/mnt|/proc|/dev|/sys|/run|/root|/boot) inside=/mnt/host$1 ;;
+  esac
+  inside=${inside%/}
+  [ -d "$wine_root$inside" ] && findmnt -rn "$wine_root$inside" >/dev/null && { echo "$inside"; return 0; }
+  mkdir -p "$wine_root$inside" && mount --rbind "$1" "$wine_root$inside" && echo "$inside"
 }
 
 # The kernel would undo these with the namespace; undoing them here keeps a run that
