@@ -287,7 +287,9 @@ TEST_F(SourceTest, OpenDialogRecordIsTheOlderForm)
     setupOpenDialog();
     const OPENFILENAMEA &d = state.openDialog;
     EXPECT_EQ(std::string(state.destPath), folder.path());
-    EXPECT_EQ(d.lStructSize, 76u);
+    // The older form, without the trailing fields: 76 bytes in the 32-bit program (136 in
+    // the x86-64 build that hosts without a 32-bit mode run instead).
+    EXPECT_EQ(d.lStructSize, sizeof(void *) == 4 ? 76u : 136u);
     EXPECT_EQ(d.hwndOwner, state.mainWindow);
     EXPECT_EQ(d.lpstrFilter, nullptr);
     EXPECT_EQ(d.lpstrFile, state.sourcePath);

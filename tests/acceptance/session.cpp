@@ -272,14 +272,6 @@ HWND Session::focus() const
     return info.hwndFocus;
 }
 
-bool Session::hold(bool still)
-{
-    using Call = LONG(WINAPI *)(HANDLE);
-    const char *name = still ? "NtSuspendProcess" : "NtResumeProcess";
-    auto call = reinterpret_cast<Call>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
-    return call && call(k.process.hProcess) == 0;
-}
-
 bool Session::alive() const { return WaitForSingleObject(k.process.hProcess, 0) == WAIT_TIMEOUT; }
 
 bool Session::waitPhase(const char *phase, DWORD timeoutMs)
@@ -321,18 +313,49 @@ bool Session::acceptDestination(const std::string &typed)
     return waitPhase(sizePhase);
 }
 
+// Ok as the program's debugger: once the attach has ended in its breakpoint, the next
+// thread created is the piece writer's, reported before it runs, with every thread of
+// the program stopped until the event is continued.
+void Session::pressOkCatchingWriter(const std::function<void()> &whileCaught)
+{
+    if (!DebugActiveProcess(pid())) return;
+    DebugSetProcessKillOnExit(FALSE);
+    bool attached = false, caught = false;
+    DEBUG_EVENT event;
+    while (!caught && WaitForDebugEvent(&event, 20000)) {
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT: CloseHandle(event.u.CreateProcessInfo.hFile); break;
+        case LOAD_DLL_DEBUG_EVENT: CloseHandle(event.u.LoadDll.hFile); break;
+        case CREATE_THREAD_DEBUG_EVENT:
+            if (attached) whileCaught();
+            caught = attached;
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            if (!attached && event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
+                attached = true;
+                press(OkButton);
+            } else {
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            }
+            break;
+        default: break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    DebugActiveProcessStop(pid());
+    if (!attached) press(OkButton);
+}
+
 Session::Outcome Session::writePiece(const std::string &size, DWORD timeoutMs,
-                                     const std::function<void()> &onceStarted)
+                                     const std::function<void()> &whileCaught)
 {
     std::string before = text(DestField);
     type(SizeField, size);
-    if (onceStarted) {
-        DWORD_PTR result = 0;
-        SendMessageTimeoutA(control(OkButton), BM_CLICK, 0, 0, SMTO_NORMAL, 20000, &result);
-        onceStarted();
-    } else {
+    if (whileCaught)
+        pressOkCatchingWriter(whileCaught);
+    else
         press(OkButton);
-    }
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
         if (!alive()) return Ended;

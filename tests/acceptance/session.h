@@ -80,13 +80,14 @@ public:
     bool acceptDestination(const std::string &typed = "");  // empty: the proposed name
     // Ok at the size step, then waits for the piece's end: the next destination, the failed
     // phase or the program's exit. A box shown meanwhile is answered and kept in `boxes`.
-    // With `onceStarted`, Ok is sent rather than posted and `onceStarted` runs when the
-    // click has been handled, that is once the piece writer has been started.
+    // With `whileCaught`, Ok is pressed with this process as the program's debugger, and
+    // `whileCaught` runs when the piece writer's thread is created: the whole program
+    // stands still then, and the writer has not written a byte.
     enum Outcome { NextPiece, Failed, Ended, Stuck };
     Outcome writePiece(const std::string &size, DWORD timeoutMs = 120000,
-                       const std::function<void()> &onceStarted = nullptr);
-    // Holds every thread of the program still (NtSuspendProcess), or lets them go on.
-    bool hold(bool still);
+                       const std::function<void()> &whileCaught = nullptr);
+
+    void pressOkCatchingWriter(const std::function<void()> &whileCaught);
 
     std::vector<SeenBox> early;  // boxes before the window
     std::vector<SeenBox> boxes;  // boxes answered by writePiece
