@@ -158,7 +158,7 @@ TEST_F(PieceWriterTest, RenewedAttemptCopiesTheWholePieceAgain)
     finishPiece(window);
     ASSERT_LT(fileSize(folder / "02"), uint64_t(big));
 
-    Notice notice = runPiece(window, folder / "02", 0, true);
+    Notice notice = runPiece(window, folder / "02", big, true);
     EXPECT_EQ(notice.copyState, uint32_t(Active));
     EXPECT_TRUE(fileBytes(folder / "02") == source.substr(700, big));
     notice = runPiece(window, folder / "03", 300);

@@ -63,7 +63,7 @@ TEST_F(FullDriveTest, PieceFailsOnAFullDriveAndIsWholeAfterSpaceIsFreed)
     EXPECT_GT(fileSize(pieces / "02"), 0u);
 
     ASSERT_TRUE(DeleteFileA((pieces / "filler").c_str()));
-    notice = runPiece(window, pieces / "02", 0, true);
+    notice = runPiece(window, pieces / "02", secondBytes, true);
     EXPECT_EQ(notice.copyState, uint32_t(Active));
     EXPECT_TRUE(fileBytes(pieces / "02") == source.substr(firstBytes, secondBytes));
 
