@@ -273,6 +273,14 @@ TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterThe
     BoxAnswerer answerer({IDOK});
 
     for (int k = 1; k <= 21; ++k) {
+        if (k == 21) {
+            // By now two recorded paths name other files: piece 03 was moved away and a
+            // stranger put in its place, and piece 15 was replaced by another file.
+            ASSERT_TRUE(MoveFileA((first / "03").c_str(), (first / "03.moved").c_str()));
+            writeFile(first / "03", "a stranger at a piece's path");
+            ASSERT_TRUE(MoveFileA((second / "15").c_str(), (second / "15.moved").c_str()));
+            writeFile(second / "15", "abc");  // even of the piece's size
+        }
         std::string dest = (k <= 10 ? first : second) / pieceName(k);
         Notice notice = runPiece(window, dest, 3);
         if (k < 19) {
@@ -296,8 +304,13 @@ TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterThe
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, window.handle());
 
-    for (int k = 1; k <= 21; ++k)
+    for (int k = 1; k <= 21; ++k) {
+        if (k == 3 || k == 15) continue;
         EXPECT_FALSE(fileExists((k <= 10 ? first : second) / pieceName(k))) << "piece " << k;
+    }
+    EXPECT_EQ(fileBytes(first / "03"), "a stranger at a piece's path");
+    EXPECT_EQ(fileBytes(second / "15"), "abc");
+    EXPECT_EQ(fileBytes(first / "03.moved"), source.substr(6, 3));  // not at a recorded path
     EXPECT_EQ(fileBytes(second / "05"), "foreign");
     EXPECT_EQ(fileBytes(first / "notes.txt"), "keep");
     EXPECT_TRUE(fileExists(folder / "data.bin"));
