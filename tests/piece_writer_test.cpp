@@ -9,6 +9,7 @@
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/piece_runs.h"
+#include "support/remote_window.h"
 
 namespace {
 
@@ -243,13 +244,29 @@ TEST_F(PieceWriterTest, DestinationThatCannotBeCreatedStopsTheSplit)
     writeFile(folder / "data.bin", "abc");
     openSource(folder / "data.bin");
     TestWindow window;
-    BoxAnswerer answerer({IDOK});
+    // A queued Ok may start the next writer as soon as the notification is handled.
+    window.onNotice = [] { state.writerRunning.store(1); };
     std::string dest = folder / "missing\\01";
-    Notice notice = runPiece(window, dest, 3);
+    beginPiece(dest, 3);
+    // The box is shown on the writer's own thread: hold that thread to see what it does
+    // after its notification.
+    HWND shown = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        window.pump();
+        return (shown = messageBoxOf(GetCurrentProcessId())) != nullptr;
+    }));
+    SeenBox box = readMessageBox(shown);
+    HANDLE writer = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(shown, nullptr));
+    ASSERT_NE(writer, nullptr);
+    PostMessageA(shown, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(shown, IDOK));
+    ASSERT_TRUE(window.waitForNotices(1));
+    EXPECT_EQ(WaitForSingleObject(writer, 20000), WAIT_OBJECT_0);
+    CloseHandle(writer);
+    EXPECT_EQ(state.writerRunning.load(), 1u) << "the ended writer cleared the next writer's guard";
+    state.writerRunning.store(0);
+    Notice notice = window.notices()[0];
     EXPECT_EQ(notice.copyState, uint32_t(Stopped));
     EXPECT_EQ(notice.pieceCount, 0u);
-    ASSERT_EQ(answerer.count(), 1u);
-    SeenBox box = answerer.boxes()[0];
     EXPECT_EQ(box.caption, "Error opening file");
     EXPECT_EQ(box.text, dest);
     EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
