@@ -76,6 +76,7 @@ void copyLastBlock(HANDLE piece)
         return failPiece();
     DWORD written = 0;
     if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) failPiece();
+    state.gaugeLevel.store(fullLevel, relaxed);
     drawGaugeFull();
 }
 
