@@ -2,40 +2,39 @@
 BUILD := build
 JOBS := $(shell nproc)
 
-.PHONY: all setup build test run bench dist clean
+.PHONY: all setup setup-wine build test run bench dist clean
 
 all: build
 
 setup:
 	@scripts/setup.sh
 
-$(BUILD)/win32/Makefile: CMakeLists.txt cmake/toolchain-i686.cmake
+# The Debian 13 root with Wine 10 that runs the 32-bit exe here.
+setup-wine: setup
+	@scripts/setup.sh wine
+
+# One build: the shipped 32-bit Release exe and the tests that run it.
+$(BUILD)/win32/Makefile: CMakeLists.txt cmake/toolchain-i686.cmake Makefile
 	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release
+	  -DCMAKE_BUILD_TYPE=Release -DKESTRAND_TESTS=ON
 
-# The tests check the 32-bit exe too, so they are told where it is.
-$(BUILD)/win64/Makefile: CMakeLists.txt cmake/toolchain-x86_64.cmake Makefile
-	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAND_TESTS=ON \
-	  -DKESTRAND_WIN32_EXE=$(abspath $(BUILD)/win32/Kestrand.exe)
-
-build: setup $(BUILD)/win32/Makefile $(BUILD)/win64/Makefile
+build: setup $(BUILD)/win32/Makefile
 	cmake --build $(BUILD)/win32 -j $(JOBS)
-	cmake --build $(BUILD)/win64 -j $(JOBS)
 
-test: build
-	scripts/test.sh $(BUILD)/win64
+test: build setup-wine
+	scripts/test.sh $(BUILD)/win32
 
-bench: build
-	scripts/bench.sh $(BUILD)/win64
+bench: build setup-wine
+	scripts/bench.sh $(BUILD)/win32
 
-run: build
-	scripts/run.sh $(BUILD)/win64
+run: build setup-wine
+	scripts/run.sh $(BUILD)/win32
 
-# The shipped zip: the 32-bit Release build, stripped and checked, with the docs.
+# The shipped zip: the same Kestrand.exe that the tests run, checked, with the docs.
 dist: setup $(BUILD)/win32/Makefile
-	cmake --build $(BUILD)/win32 -j $(JOBS)
+	cmake --build $(BUILD)/win32 -j $(JOBS) --target Kestrand
 	scripts/dist.sh $(BUILD)/win32 dist
 
+# The Wine root lives outside the build folder (/var/cache/kestrand) and stays.
 clean:
 	rm -rf $(BUILD)

@@ -3,23 +3,26 @@
 # loop under the same Wine, dd bs=512 and cat natively; rejoin throughput; the window's
 # answer time while copying. Medians of RUNS runs, all in this one run of the script.
 set -u
-. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/win64}
+. "$root/scripts/wine-root.sh"
+. "$root/scripts/wine-slots.sh"
+build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT "$0" "$build"; fi
+if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
+  ensure_wine_root || exit 1
+  in_private_mounts "$0" "$build"
+fi
 runs=${RUNS:-3}
 out=$root/build/bench
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
-xvfb_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  stop_private_display
+  stop_slots
   rm -rf "$out/work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-start_private_display || exit 1
+start_slots 1 "$build/wine/bench" "$root" || exit 1
+build=$(runnable_build "$build" "$root") || exit 1
 
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 seconds() { date +%s.%N; }
@@ -32,7 +35,6 @@ size=1073741824
 first=999999999
 echo "bench: making a 1 GiB file of random bytes"
 head -c $size /dev/urandom >"$work/source.bin"
-"${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1
 
 results=$out/results.txt
 : >"$results"
@@ -64,6 +66,6 @@ for run in $(seq 1 "$runs"); do
   fi
 done
 
-wine_version=$(/usr/lib/wine/wine64 --version 2>/dev/null)
+wine_version=$(in_wine_root /usr/lib/wine/wine64 --version 2>/dev/null)
 python3 "$root/scripts/bench_report.py" "$results" "$size" "$(nproc)" \
   "$(free -g | awk '/^Mem:/ {print $2}') GiB" "$wine_version" "$root/docs/benchmarks.md"

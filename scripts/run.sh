@@ -1,49 +1,71 @@
 #!/usr/bin/env bash
-# `make run`: starts Kestrand under Wine on your display, with FILE as the command-line
-# tail. Without a display it shows what the program does instead: a private Xvfb, a
-# complete split of a sample file driven through the real window, the rejoin script run
-# by Wine's cmd.exe, the result compared, and a screenshot of the window.
+# `make run`: starts the shipped 32-bit Kestrand.exe under Wine 10 (in the project's
+# Debian 13 root) on your display, with FILE as the command-line tail. Without a display
+# it shows what the program does instead: a private Xvfb, a complete split of a sample
+# file driven through the real window, the rejoin script run by Wine's cmd.exe, the
+# result compared, and a screenshot of the window.
 set -u
-. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/win64}
-exe=$build/Kestrand.exe
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
+. "$root/scripts/wine-root.sh"
+. "$root/scripts/wine-slots.sh"
+build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  # Wine maps / to Z:, so a Unix path becomes Z:\ with backslashes.
-  tail=""
-  if [ -n "${FILE:-}" ]; then
-    tail="Z:$(realpath -m "$FILE" | tr / '\\')"
-  fi
-  set -f  # the tail goes in word by word, so Wine joins it back with blanks, unquoted
-  "$root/scripts/wine-run.sh" "$exe" $tail
-  status=$?
-  wineserver -w
-  exit $status
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT "$0" "$build"
+fi
+if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
+  ensure_wine_root || exit 1
+  in_private_mounts "$0" "$build"
 fi
 
+# Its own prefix, so that it can run beside `make test`.
+wine_dir=$build/wine/run
 out=$root/build/run
-rm -rf "$out"
-mkdir -p "$out"
-xvfb_pid=""
+shooter_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  stop_private_display
-  if [ -n "${shooter_pid:-}" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
+  if [ -n "$shooter_pid" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
+  shooter_pid=""
+  stop_slots
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
+mkdir -p "$wine_dir"
 
-start_private_display || exit 1
-echo "run: no display here, so a demonstration on a private one ($DISPLAY)"
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  slot_host_display=$DISPLAY
+  # Wine inside the root reaches the X server through its abstract socket; the
+  # cookie has to be where the root can read it.
+  if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
+    cp "$XAUTHORITY" "$wine_dir/xauthority"
+    export XAUTHORITY=$wine_dir/xauthority
+  fi
+  start_slots 1 "$wine_dir" "$root" || exit 1
+  build=$(runnable_build "$build" "$root") || exit 1
+  # Wine maps / to Z:, so a Unix path becomes Z:\ with backslashes.
+  tail=""
+  if [ -n "${FILE:-}" ]; then
+    file=$(realpath -m "$FILE")
+    bind_into_root "$(dirname "$file")" || exit 1
+    tail="Z:$(echo "$file" | tr / '\\')"
+  fi
+  set -f  # the tail goes in word by word, so Wine joins it back with blanks, unquoted
+  "$root/scripts/wine-run.sh" "$build/Kestrand.exe" $tail
+  exit $?
+fi
+
+rm -rf "$out"
+mkdir -p "$out"
+start_slots 1 "$wine_dir" "$root" || exit 1
+build=$(runnable_build "$build" "$root") || exit 1
+exe=$build/Kestrand.exe
+display=$(cat "$wine_dir/slot0/display")
+echo "run: no display here, so a demonstration on a private one ($display)"
 
 # The demo asks for its screenshot through a file, since it runs inside Wine.
 (
   for _ in $(seq 1 600); do
     if [ -f "$out/shoot" ]; then
-      import -window root -crop "$(head -n 1 "$out/shoot")" +repage "$out/kestrand.png" 2>/dev/null
+      DISPLAY=$display import -window root -crop "$(head -n 1 "$out/shoot")" +repage "$out/kestrand.png" 2>/dev/null
       touch "$out/shot"
       exit 0
     fi

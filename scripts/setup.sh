@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build and the tests need.
-# Idempotent: when every tool is present it only checks and returns.
+# Installs, from Debian's packages, everything the build and the tests need; with
+# the argument "wine", also the Debian 13 root that holds Wine 10 (wine-root.sh).
+# Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine wine64 xvfb xauth googletest imagemagick zip
-          x11-utils python3 xxd bc)
+# The x86-64 compilers build the tests only where the kernel cannot run 32-bit code.
+packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+          mmdebstrap googletest imagemagick zip x11-utils python3 xxd bc)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -14,13 +15,16 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-echo "setup: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+if [ "${1:-}" = wine ]; then
+  . "$(dirname "$0")/wine-root.sh"
+  ensure_wine_root
+fi

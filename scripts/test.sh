@@ -1,57 +1,54 @@
 #!/usr/bin/env bash
-# Runs every test under wine64 on a private Xvfb display, with the project's own Wine
-# prefix and two drive letters of its own: R: (a plain folder) and S: (a small tmpfs,
-# when this user may mount). Everything started here is stopped on the way out.
+# `make test`: every suite of the 32-bit build, run under Wine 10 in the project's
+# Debian 13 root. CTest runs TEST_JOBS tests at once (2 by default), each in a slot of
+# its own (wine-slots.sh). All mounts live in a private mount namespace, so they end
+# with the run however it ends; what this script starts it also stops.
+# Usage: test.sh [BUILD_DIR [CTEST ARGUMENTS...]]
 set -u
-. "$(dirname "$0")/private-display.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-# Absolute, since the drive letters are symlinks that Wine resolves from its own folder.
-build=$(cd "${1:-$root/build/win64}" && pwd)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
-drives=$build/drives
-xvfb_pid=""
-mounted=""
-shooter_pid=""
+. "$root/scripts/wine-root.sh"
+. "$root/scripts/wine-slots.sh"
+build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
+[ $# -gt 0 ] && shift
+jobs=${TEST_JOBS:-2}
 
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo --preserve-env=TEST_JOBS,KESTRAND_WINE_ROOT "$0" "$build" "$@"
+fi
+if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
+  ensure_wine_root || exit 1
+  in_private_mounts "$0" "$build" "$@"
+fi
+
+shooter_pid=""
+ctest_pid=""
 cleanup() {
-  if [ -n "$shooter_pid" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
-  wineserver -k >/dev/null 2>&1 || true
-  stop_private_display
-  if [ -n "$mounted" ]; then umount "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null; fi
-  rm -f "$WINEPREFIX/dosdevices/r:" "$WINEPREFIX/dosdevices/s:"
-  rm -rf "$drives"
+  # Never wait here for CTest: a test that Wine froze would hold it forever.
+  for pid in $ctest_pid $shooter_pid; do kill -9 "$pid" 2>/dev/null; done
+  ctest_pid=""
+  shooter_pid=""
+  stop_slots
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-start_private_display || exit 1
+start=$(date +%s)
+start_slots "$jobs" "$build/wine" "$root" || exit 1
+echo "test: $jobs slots ready in $(( $(date +%s) - start )) s"
 
-# Prepare the prefix once (the wrapper does it under a lock) before drives go into it.
-"$root/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+build=$(runnable_build "$build" "$root") || exit 1
+export KESTRAND_SMALL_DRIVE=S:
 
-mkdir -p "$drives/r" "$drives/s"
-ln -sfn "$drives/r" "$WINEPREFIX/dosdevices/r:"
-if mount -t tmpfs -o size=4m tmpfs "$drives/s" 2>/dev/null; then
-  mounted="$drives/s"
-  ln -sfn "$drives/s" "$WINEPREFIX/dosdevices/s:"
-  export KESTRAND_SMALL_DRIVE=S:
-else
-  echo "test: cannot mount a tmpfs here; small-drive tests will be skipped"
-fi
-
-# Screenshots for the acceptance suite: a test inside Wine writes NAME.req with the
-# window's geometry; ImageMagick shoots the display into NAME.png and NAME.bmp and
-# answers with NAME.done. The last run's pictures stay in the build folder.
-shots=$(cd "$build" && pwd)/screenshots
-rm -rf "$shots"
-mkdir -p "$shots"
+# Screenshots for the acceptance suite: a test inside Wine writes NAME.req into its
+# slot's folder with the window's geometry; ImageMagick shoots that slot's display
+# into NAME.png and NAME.bmp and answers with NAME.done. The last run's pictures stay.
 (
   while true; do
-    for req in "$shots"/*.req; do
+    for req in "$KESTRAND_WINE_DIR"/slot*/shots/*.req; do
       [ -e "$req" ] || continue
       base=${req%.req}
-      import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
+      display=$(cat "${req%/shots/*}/display")
+      DISPLAY=$display import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
       convert "$base.png" -type TrueColor "BMP3:$base.bmp" 2>/dev/null
       rm -f "$req"
       touch "$base.done"
@@ -60,10 +57,25 @@ mkdir -p "$shots"
   done
 ) &
 shooter_pid=$!
-export KESTRAND_SCREENSHOTS="Z:$(echo "$shots" | tr / '\\')"
+disown "$shooter_pid"  # ended by its id at the end; no job notice then
+
+# One slot per test: CTest hands them out and the Wine wrapper reads which it got.
+resources=$KESTRAND_WINE_DIR/slots.json
+{
+  printf '{"version": {"major": 1, "minor": 0}, "local": [{"wine": ['
+  for s in $(seq 0 $((jobs - 1))); do
+    [ "$s" -gt 0 ] && printf ', '
+    printf '{"id": "%s", "slots": 1}' "$s"
+  done
+  printf ']}]}\n'
+} >"$resources"
 
 start=$(date +%s)
-ctest --test-dir "$build" --output-on-failure -j "${TEST_JOBS:-2}"
+# In the background, so that an interrupt is handled at once, not after CTest.
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --resource-spec-file "$resources" "$@" &
+ctest_pid=$!
+wait "$ctest_pid"
 status=$?
+ctest_pid=""
 echo "test: the suite took $(( $(date +%s) - start )) s"
 exit $status

@@ -1,26 +1,49 @@
 #!/usr/bin/env bash
-# Runs a program of the 64-bit test build under wine64 in the project's own prefix.
-# A persistent wineserver with its output on /dev/null keeps Wine's background
-# services from holding the caller's pipes open (CTest would wait on them forever).
+# Runs a program of the 32-bit build under Wine 10 inside the project's Debian 13 root,
+# in the Wine prefix and on the display of its slot. CTest gives each test one slot
+# (a resource group), so two tests never share a wineserver, a focus or a screen.
+# Outside CTest the slot is KESTRAND_SLOT, else 0. The caller (test.sh, run.sh,
+# bench.sh) has made the mounts, the prefixes and the displays.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+. "$root/scripts/wine-root.sh"
+. "$root/scripts/wine-slots.sh"
+
+slot=${KESTRAND_SLOT:-0}
+if [ -n "${CTEST_RESOURCE_GROUP_0_WINE:-}" ]; then
+  # For example "id:1,slots:1".
+  slot=${CTEST_RESOURCE_GROUP_0_WINE#id:}
+  slot=${slot%%,*}
+fi
+slot_dir=${KESTRAND_WINE_DIR:?run me through scripts/test.sh, run.sh or bench.sh}/slot$slot
+if [ ! -f "$slot_dir/display" ]; then
+  echo "wine-run: slot $slot is not prepared ($slot_dir)" >&2
+  exit 1
+fi
+export WINEPREFIX=$slot_dir/prefix
+export DISPLAY
+DISPLAY=$(cat "$slot_dir/display")
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko install dialogs in a fresh prefix.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-wine64=/usr/lib/wine/wine64
+export KESTRAND_SCREENSHOTS
+KESTRAND_SCREENSHOTS="Z:$(echo "$slot_dir/shots" | tr / '\\')"
 
-mkdir -p "$(dirname "$WINEPREFIX")"
-(
-  flock 9
-  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
-  if [ ! -f "$WINEPREFIX/.kestrand-ready" ]; then
-    "$wine64" wineboot -u </dev/null >/dev/null 2>&1 9>&- || true
-    # Without a window manager every hide or destroy of a window stalls; unmanaged
-    # windows do not.
-    "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
-    touch "$WINEPREFIX/.kestrand-ready"
-  fi
-) 9>"$WINEPREFIX.lock"
+wine() { chroot "$wine_root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$PWD" /usr/lib/wine/wine64 "$@"; }
 
-exec "$wine64" "$@"
+# Wine 10.0's server can freeze for good (all its processes stuck, the server at 100 %
+# CPU) after a few programs have come and gone in one life of it. So every program
+# here gets a server of its own, started before and ended after it.
+stop_slot_server "$slot_dir"
+chroot "$wine_root" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+# Wine's background services start here, away from the caller's pipes: CTest would
+# wait for them for ever.
+wine cmd /c exit </dev/null >/dev/null 2>&1
+# The program's output goes through a file: Wine processes that outlive a killed test
+# would otherwise hold the caller's pipe, and CTest would wait for them for ever.
+out=$(mktemp "$slot_dir/output.XXXXXX")
+trap 'rm -f "$out"' EXIT
+wine "$@" >"$out" 2>&1
+status=$?
+stop_slot_server "$slot_dir"
+# WoW64 announces itself once per 32-bit process; nothing else is dropped.
+grep -v 'in experimental wow64 mode' "$out"
+exit $status

@@ -240,7 +240,7 @@ bool Session::start(const std::string &tail, const std::string &folder)
             }
             MainWindowSearch search{pid(), nullptr};
             EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
-            k.window = search.found;
+            if (search.found) takeWindow(k, search.found);
             return k.window != nullptr;
         },
         30000);

@@ -55,10 +55,16 @@ bool launchKestrand(const std::string &exe, const std::string &tail, const std::
         [&] {
             WindowSearch search{pid, "Kestrand", nullptr};
             EnumWindows(findTopWindow, reinterpret_cast<LPARAM>(&search));
-            kestrand.window = search.found;
+            if (search.found) takeWindow(kestrand, search.found);
             return kestrand.window != nullptr;
         },
         timeoutMs);
+}
+
+void takeWindow(RemoteKestrand &kestrand, HWND window)
+{
+    kestrand.window = window;
+    for (int id = 21; id <= 29; ++id) kestrand.controls[id - 21] = GetDlgItem(window, id);
 }
 
 void postClick(HWND button)

@@ -12,8 +12,14 @@
 struct RemoteKestrand {
     PROCESS_INFORMATION process{};
     HWND window = nullptr;
-    HWND control(int id) const { return GetDlgItem(window, id); }
+    // The controls by id minus 21, taken once with the window: looking a child up by id
+    // while the window is being destroyed can freeze Wine 10.0's server for good.
+    HWND controls[9] = {};
+    HWND control(int id) const { return id >= 21 && id <= 29 ? controls[id - 21] : nullptr; }
 };
+
+// Records the main window and its controls.
+void takeWindow(RemoteKestrand &kestrand, HWND window);
 
 bool waitUntil(const std::function<bool()> &done, DWORD timeoutMs = 20000);
 // Starts exe with the command-line tail in folder and waits for its main window.
