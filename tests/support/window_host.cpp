@@ -31,7 +31,6 @@ void endWindow()
         DispatchMessageA(&message);
     }
     UnregisterClassA("Kestrand", GetModuleHandleA(nullptr));
-    if (state.writerIdle) CloseHandle(state.writerIdle);
     resetSplitState();
 }
 
