@@ -120,7 +120,7 @@ stop_slot_server() {
   pid=$(slot_server_pid "$dir")
   [ -n "$pid" ] || return 0
   timeout 10 chroot "$wine_root" /usr/bin/env WINEPREFIX="$dir/prefix" \
-    /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
   if kill -0 "$pid" 2>/dev/null; then
     kill -9 "$pid" 2>/dev/null
     for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done

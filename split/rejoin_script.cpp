@@ -83,7 +83,8 @@ void appendPresenceTests(int *script)
     }
 }
 
-void appendRenamings(int *script)
+// Every piece to its temporary name, or back to its own name.
+void appendRenamings(int *script, int back)
 {
     char name[pathSize];
     char temporary[8];
@@ -91,9 +92,9 @@ void appendRenamings(int *script)
         pieceName(n, name);
         temporaryName(n, temporary);
         append(script, "\r\nren ");
-        append(script, name);
+        append(script, back ? temporary : name);
         append(script, " ");
-        append(script, temporary);
+        append(script, back ? name : temporary);
     }
 }
 
@@ -142,16 +143,7 @@ void appendWayBack(int *script)
     char line[sizeof takenNotice + sizeof state.sourceName];
     wsprintfA(line, takenNotice, state.sourceName);
     append(script, line);
-    char name[pathSize];
-    char temporary[8];
-    for (uint32_t n = 0; n < pieceTotal(); ++n) {
-        pieceName(n, name);
-        temporaryName(n, temporary);
-        append(script, "\r\nren ");
-        append(script, temporary);
-        append(script, " ");
-        append(script, name);
-    }
+    appendRenamings(script, 1);
     append(script, failedNotice);
 }
 
@@ -212,7 +204,7 @@ int writeRejoinScript()
     append(&script, headText);
     appendPresenceTests(&script);
     append(&script, waitNotice);
-    appendRenamings(&script);
+    appendRenamings(&script, 0);
     appendTakenTest(&script);
     appendJoin(&script);
     appendDeletions(&script);

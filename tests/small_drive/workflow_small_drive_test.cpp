@@ -145,19 +145,6 @@ TEST_F(SmallDrive, LastPieceThatFailsIsOfferedAgainAndTheScriptWaitsForIt)
 
 namespace {
 
-// A file that takes all of the drive's free space but `room` bytes.
-void fillAllBut(const std::string &path, uint64_t free, uint64_t room)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
-    static char block[1 << 16];
-    uint64_t left = free - room;
-    DWORD written = 1;
-    while (left > 0 && written > 0) {
-        DWORD chunk = DWORD(left < sizeof block ? left : sizeof block);
-        if (!WriteFile(f, block, chunk, &written, nullptr)) break;
-        left -= written;
-    }
     CloseHandle(f);
     ASSERT_EQ(left, 0u) << "the filler did not fit";
 }
@@ -181,7 +168,7 @@ TEST_F(SmallDrive, RenewedAttemptCopiesTheSmallerSizeTypedForIt)
     std::string piece = place + "\\p01";
     typeInto(state.destEdit, piece);
     acceptDestination();
-    fillAllBut(place + "\\filler", freeBytes(), 1024 * 1024);
+    ASSERT_TRUE(fillDrive(place + "\\filler", 1024 * 1024));
 
     // The room is measured in the current folder; taken elsewhere for once, it lets a piece
     // too large for this drive start, and the piece fails as on a disk that fills up.
