@@ -139,17 +139,21 @@ LRESULT onCreate(HWND window)
     return 0;
 }
 
+// The whole path goes into the field, so that Ok refuses one that is too long instead
+// of taking it cut.
 LRESULT onDropFiles(HDROP drop)
 {
-    DragQueryFileA(drop, 0, state.sourcePath, fieldTextLimit);
-    SetWindowTextA(state.sourceEdit, state.sourcePath);
+    DragQueryFileA(drop, 0, state.textBuffer, sizeof state.textBuffer);
+    lstrcpynA(state.sourcePath, state.textBuffer, fieldTextLimit);
+    SetWindowTextA(state.sourceEdit, state.textBuffer);
     SetFocus(state.sourceEdit);
     DragFinish(drop);
     return 0;
 }
 
 // A message box takes the focus away; give it back to the control that had it, so a
-// refusal leaves the user where they were.
+// refusal leaves the user where they were. A control disabled meanwhile does not get
+// it: keys typed into it would still reach editEnterHook.
 LRESULT onActivate(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (LOWORD(wParam) == WA_INACTIVE) {
@@ -158,7 +162,7 @@ LRESULT onActivate(HWND window, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     if (state.lastFocus && IsWindow(state.lastFocus)) {
-        SetFocus(state.lastFocus);
+        if (IsWindowEnabled(state.lastFocus)) SetFocus(state.lastFocus);
         return 0;
     }
     return DefWindowProcA(window, WM_ACTIVATE, wParam, lParam);

@@ -65,15 +65,15 @@ void backToSizeStep()
     enable(state.okButton, TRUE);
 }
 
-// Either the piece's first attempt takes it out of what remains, or a renewed attempt
-// after a failure copies the same bytes again.
+// The piece's start is recorded before the piece is taken, so a failure to record it
+// cannot take the piece twice. A renewed attempt after a failure cuts the piece again
+// from its start, at the size the Dimension field holds now.
 int setUpPiece(uint32_t size)
 {
-    if (copyState() == Active) {
-        takePiece(size);
-        return markPieceStart();
-    }
-    return rewindPiece();
+    int ready = copyState() == Active ? markPieceStart() : rewindPiece();
+    if (!ready) return 0;
+    takePiece(size);
+    return 1;
 }
 
 void startPiece()
@@ -182,7 +182,7 @@ void acceptSource()
 
 void acceptDestination()
 {
-    GetWindowTextA(state.destEdit, state.destPath, fieldTextLimit);
+    if (!readFieldText(state.destEdit, state.destPath)) return;
     if (state.destPath[0] == 0) {
         tellUser(noDestinationText, MB_OK);
         SetFocus(state.destEdit);

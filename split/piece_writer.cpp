@@ -19,7 +19,7 @@ constexpr int32_t fullLevel = 51;
 constexpr uint32_t exactLevelLimit = 10000000;
 constexpr uint32_t warningCount = 19;
 constexpr uint32_t abandonCount = maxPieces + 1;
-constexpr DWORD idlePollMs = 100;
+constexpr DWORD sentMessagePollMs = 100;
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
@@ -46,12 +46,14 @@ int copyBlock(HANDLE piece, uint32_t bytes)
     return WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) && written == bytes;
 }
 
+// The level is stored first: a paint that comes between the two then draws the new
+// level itself instead of wiping the band about to be drawn.
 void raiseGauge(int32_t level)
 {
     int32_t drawn = state.gaugeLevel.load(relaxed);
     if (level <= drawn) return;
-    drawGaugeStep(drawn, level);
     state.gaugeLevel.store(level, relaxed);
+    drawGaugeStep(drawn, level);
 }
 
 void copyFullBlocks(HANDLE piece, uint32_t total)
@@ -74,6 +76,7 @@ void copyLastBlock(HANDLE piece)
         return failPiece();
     DWORD written = 0;
     if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) failPiece();
+    state.gaugeLevel.store(fullLevel, relaxed);
     drawGaugeFull();
 }
 
@@ -84,12 +87,45 @@ void copyPiece(HANDLE piece)
     copyLastBlock(piece);
 }
 
+void readIdentity(HANDLE file, PieceIdentity *identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    memset(identity, 0, sizeof *identity);
+    if (!GetFileInformationByHandle(file, &info)) return;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->indexHigh = info.nFileIndexHigh;
+    identity->indexLow = info.nFileIndexLow;
+    identity->sizeHigh = info.nFileSizeHigh;
+    identity->sizeLow = info.nFileSizeLow;
+    identity->known = 1;
+}
+
+int sameIdentity(const PieceIdentity &a, const PieceIdentity &b)
+{
+    return a.known && b.known && a.volume == b.volume && a.indexHigh == b.indexHigh &&
+           a.indexLow == b.indexLow && a.sizeHigh == b.sizeHigh && a.sizeLow == b.sizeLow;
+}
+
+// By the time of the purge a path may name another file (another disk in the drive, a
+// file put in the piece's place): only the very file written is deleted. The check's
+// handle stays open over the deletion, so nobody can open that file for writing between.
+void deletePiece(uint32_t i)
+{
+    HANDLE file = CreateFileA(state.piecePaths[i], FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    PieceIdentity now;
+    readIdentity(file, &now);
+    if (sameIdentity(now, state.pieceIdentities[i])) DeleteFileA(state.piecePaths[i]);
+    CloseHandle(file);
+}
+
 // The 21st piece ends the split: every piece it wrote goes, by its full path, so a
 // file of the same name elsewhere is never touched.
 void purgePieces()
 {
     for (uint32_t i = 0; i < state.pieceCount && i < abandonCount; ++i) {
-        DeleteFileA(state.piecePaths[i]);
+        deletePiece(i);
         state.piecePaths[i][0] = 0;
     }
     state.pieceCount = 0;
@@ -117,21 +153,30 @@ int appendPieceName()
     return 1;
 }
 
-void listPiece()
+void listPiece(const PieceIdentity &identity)
 {
     if (state.pieceCount >= abandonCount || !appendPieceName()) return failPiece();
     recordPiecePath(state.piecePaths[state.pieceCount]);
+    state.pieceIdentities[state.pieceCount] = identity;
     ++state.pieceCount;
     if (state.pieceCount == warningCount) tellUser(limitWarning, MB_OK | MB_ICONWARNING);
     if (state.pieceCount == abandonCount) purgePieces();
 }
 
-// After the notification has been handled nothing of the state is touched again.
+// Users swap disks between pieces: a piece is announced only once it is on the medium,
+// not in the system's write cache.
+void closePiece(HANDLE piece, PieceIdentity *identity)
+{
+    if (isActive() && !FlushFileBuffers(piece)) failPiece();
+    readIdentity(piece, identity);
+    if (!CloseHandle(piece)) failPiece();
+}
+
+// Once the notification has been handled, the window may start the next writer or
+// tear everything down: nothing shared is touched after it.
 void endPieceWriter()
 {
     SendMessageA(state.mainWindow, pieceFinishedMessage, 0, 0);
-    state.writerRunning.store(0, relaxed);
-    SetEvent(state.writerIdle);
     _endthread();
 }
 
@@ -152,9 +197,10 @@ void __cdecl writePiece(void *)
         reportOpenError(state.destPath);
         state.copyState.store(Stopped, relaxed);
     } else {
+        PieceIdentity identity;
         copyPiece(piece);
-        if (!CloseHandle(piece)) failPiece();
-        if (isActive()) listPiece();
+        closePiece(piece, &identity);
+        if (isActive()) listPiece(identity);
     }
     state.gaugeLevel.store(0, relaxed);
     endPieceWriter();
@@ -165,42 +211,37 @@ int markPieceStart()
     LARGE_INTEGER here{};
     if (!SetFilePointerEx(state.sourceHandle, here, &state.pieceStart, FILE_CURRENT))
         return reportOpenError(state.sourcePath);
-    state.pieceTotal = state.pieceBytes.load(relaxed);
     return 1;
 }
 
 int rewindPiece()
 {
-    if (!SetFilePointerEx(state.sourceHandle, state.pieceStart, nullptr, FILE_BEGIN))
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(state.sourceHandle, &size) || size.QuadPart < state.pieceStart.QuadPart ||
+        !SetFilePointerEx(state.sourceHandle, state.pieceStart, nullptr, FILE_BEGIN))
         return reportOpenError(state.sourcePath);
-    state.pieceBytes.store(state.pieceTotal, relaxed);
+    uint64_t rest = uint64_t(size.QuadPart - state.pieceStart.QuadPart);
+    state.remaining = fromBytes(uint32_t(rest >> 32), uint32_t(rest));
     return 1;
 }
 
 int startPieceWriter()
 {
     state.writerRunning.store(1, relaxed);
-    if (!state.writerIdle) state.writerIdle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!state.writerIdle) {
-        state.writerRunning.store(0, relaxed);
-        return 0;
-    }
-    ResetEvent(state.writerIdle);
     if (_beginthread(writePiece, 0, nullptr) == uintptr_t(-1)) {
         state.writerRunning.store(0, relaxed);
-        SetEvent(state.writerIdle);
         return 0;
     }
     return 1;
 }
 
-// The writer's last act is a synchronous message to this thread, so the wait keeps
-// handling sent messages instead of blocking on the event alone.
+// The writer's last act is a synchronous message to this thread, and handling it is
+// what clears writerRunning: so the wait handles sent messages as they come.
 void waitForPieceWriter()
 {
     while (state.writerRunning.load(relaxed) == 1) {
-        DWORD woken = MsgWaitForMultipleObjects(1, &state.writerIdle, FALSE, idlePollMs, QS_SENDMESSAGE);
-        if (woken == WAIT_OBJECT_0 + 1) {
+        DWORD woken = MsgWaitForMultipleObjects(0, nullptr, FALSE, sentMessagePollMs, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
             MSG message;
             PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
         } else if (woken == WAIT_FAILED) {

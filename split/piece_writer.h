@@ -7,11 +7,13 @@
 void __cdecl writePiece(void *);
 // The gauge level after a full block, with `left` bytes of `total` still to copy.
 int32_t progressLevel(uint32_t left, uint32_t total);
-// First attempt at a piece: remember where it starts in the source and how long it is.
+// First attempt at a piece: remember where it starts in the source.
 int markPieceStart();
-// Renewed attempt after a failure: the source back at the piece's start, the whole count.
+// Renewed attempt after a failure: the source back at the piece's start and `remaining`
+// as it was before the piece, ready for the piece to be cut again.
 int rewindPiece();
 // Starts writePiece; returns 0 when the thread could not be started (nothing reported).
 int startPieceWriter();
-// Waits for a running piece writer to end, handling the messages sent to this thread.
+// Waits until a running piece writer's notification has been handled, handling the
+// messages sent to this thread meanwhile.
 void waitForPieceWriter();

@@ -14,6 +14,15 @@ const char presenceTest[] =
     "goto the_end\r\n\r\n:%d";
 const char waitNotice[] = "\r\necho Please wait ...";
 const char joinedName[] = "_z._9";
+const char takenTest[] = "\r\nif exist %s goto taken";
+const char failedTest[] = "\r\nif errorlevel 1 goto failed";
+// Where a join that cannot be done goes: the partial joined file away, every piece back
+// under its own name, and a window that stays until the user has read why.
+const char takenNotice[] =
+    "\r\ngoto the_end\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
+    ":failed\r\nif exist _z._9 del _z._9";
+const char failedNotice[] =
+    "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
 const char tailText[] = "\r\n:the_end\r\necho Process finished.";
 const char scriptExtension[] = ".bat";
 const char openErrorCaption[] = "Error opening file";
@@ -88,6 +97,14 @@ void appendRenamings(int *script)
     }
 }
 
+// After the renamings: a file named like the source would be replaced by the join.
+void appendTakenTest(int *script)
+{
+    char line[sizeof takenTest + sizeof state.sourceName];
+    wsprintfA(line, takenTest, state.sourceName);
+    append(script, line);
+}
+
 void appendJoin(int *script)
 {
     char temporary[8];
@@ -101,7 +118,10 @@ void appendJoin(int *script)
     }
     append(script, " ");
     append(script, joinedName);
-    append(script, " /b\r\nren ");
+    append(script, " /b");
+    // copy sets ERRORLEVEL 1 when it fails (a full disk) and 0 when it succeeds.
+    append(script, failedTest);
+    append(script, "\r\nren ");
     append(script, joinedName);
     append(script, " ");
     append(script, state.sourceName);
@@ -115,6 +135,24 @@ void appendDeletions(int *script)
         append(script, "\r\ndel ");
         append(script, temporary);
     }
+}
+
+void appendWayBack(int *script)
+{
+    char line[sizeof takenNotice + sizeof state.sourceName];
+    wsprintfA(line, takenNotice, state.sourceName);
+    append(script, line);
+    char name[pathSize];
+    char temporary[8];
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        pieceName(n, name);
+        temporaryName(n, temporary);
+        append(script, "\r\nren ");
+        append(script, temporary);
+        append(script, " ");
+        append(script, name);
+    }
+    append(script, failedNotice);
 }
 
 // The main window is going away when the script is written, so no window owns this.
@@ -141,9 +179,10 @@ int saveScript(int script)
     HANDLE file = CreateFileA(state.sourceName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return reportScriptFailure();
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr);
-    CloseHandle(file);
-    if (wrote && written == DWORD(script)) return 1;
+    BOOL wrote = WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) &&
+                 written == DWORD(script) && FlushFileBuffers(file);
+    if (!CloseHandle(file)) wrote = FALSE;
+    if (wrote) return 1;
     // A cut script could rename the pieces and stop before joining them.
     DeleteFileA(state.sourceName);
     return reportScriptFailure();
@@ -174,8 +213,10 @@ int writeRejoinScript()
     appendPresenceTests(&script);
     append(&script, waitNotice);
     appendRenamings(&script);
+    appendTakenTest(&script);
     appendJoin(&script);
     appendDeletions(&script);
+    appendWayBack(&script);
     append(&script, tailText);
     if (script == spoilt ||
         !makeScriptName(state.sourceName, state.sourceName, int(sizeof state.sourceName)))

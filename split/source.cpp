@@ -46,6 +46,13 @@ int enterFolder(const char *folder)
     return SetCurrentDirectoryA(folder) ? 1 : 0;
 }
 
+int readFieldText(HWND field, char *text)
+{
+    GetWindowTextA(field, text, fieldTextLimit);
+    if (GetWindowTextLengthA(field) >= fieldTextLimit) return reportOpenError(text);
+    return 1;
+}
+
 void setupOpenDialog()
 {
     GetCurrentDirectoryA(fieldTextLimit, state.destPath);
@@ -69,7 +76,7 @@ int chooseSource()
 
 int checkSourceName()
 {
-    GetWindowTextA(state.sourceEdit, state.sourcePath, fieldTextLimit);
+    if (!readFieldText(state.sourceEdit, state.sourcePath)) return 0;
     if (state.sourcePath[0] == 0) return tellUser("Source file didn't defind", MB_OK);
     const char *name;
     if (followsNameRule(state.sourcePath, 0, &name)) return 1;

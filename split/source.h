@@ -1,6 +1,8 @@
 // Choosing, checking and opening the source file.
 #pragma once
 
+#include <windows.h>
+
 constexpr int maxSourceNameLength = 94;  // leaves room for ".bat" in sourceName
 
 // The name character rule: the characters after the last backslash, examined from the
@@ -10,6 +12,11 @@ int followsNameRule(const char *path, int lowest, const char **namePart);
 int isNameChar(unsigned char c);
 // Makes folder the current directory; a bare drive "C:" means that drive's root.
 int enterFolder(const char *folder);
+
+// Reads a Source or Destination field into text (fieldTextLimit bytes). A longer text
+// is refused with its first 248 characters, never cut and used: the cut text could
+// name another file or folder. Returns 0 after reporting.
+int readFieldText(HWND field, char *text);
 
 void setupOpenDialog();
 int chooseSource();

@@ -13,6 +13,14 @@
 enum : uint32_t { Stopped = 0, Active = 1, Failed = 2 };
 
 constexpr int maxPieces = 20;
+
+// What tells a written piece from any other file that later takes its path.
+struct PieceIdentity {
+    DWORD volume;
+    DWORD indexHigh, indexLow;
+    DWORD sizeHigh, sizeLow;
+    int known;  // 0 when the platform could not say: such a file is never purged
+};
 constexpr int fieldTextLimit = 249;  // bytes read from an edit field, zero included
 constexpr int pathSize = 256;
 
@@ -50,17 +58,16 @@ struct SplitState {
     // The folder that a relative Destination text is based on: the source's folder,
     // then the folder of the latest piece whose destination was prepared.
     char baseFolder[pathSize];
-    // Full paths of the pieces written, in the order of pieceNames, so the purge
-    // after a 21st piece deletes exactly this split's files wherever they are.
+    // Full paths of the pieces written, in the order of pieceNames, and what each file
+    // was when written, so the purge after a 21st piece deletes exactly this split's files.
     char piecePaths[maxPieces + 1][pathSize];
-    // Where the current piece starts in the source and how long it is, so a
-    // renewed attempt after a failure copies the same bytes again.
+    PieceIdentity pieceIdentities[maxPieces + 1];
+    // Where the current piece starts in the source, so a renewed attempt after a
+    // failure can cut it again from there.
     LARGE_INTEGER pieceStart;
-    uint32_t pieceTotal;
-    // Set by the window before a piece writer starts, cleared by the writer as its
-    // last act; writerIdle is signalled at the same moment for waits.
+    // Set by the window when it starts a piece writer and cleared by the window when
+    // it handles that writer's notification; the writer itself never touches it.
     std::atomic<uint32_t> writerRunning;
-    HANDLE writerIdle;
     int tornDown;          // teardown has run; it runs once
     int tailTooLong;       // the command-line tail did not fit sourcePath
     HWND lastFocus;        // the control to give the focus back to on reactivation

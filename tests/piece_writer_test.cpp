@@ -9,6 +9,7 @@
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/piece_runs.h"
+#include "support/remote_window.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ TEST_F(PieceWriterTest, RenewedAttemptCopiesTheWholePieceAgain)
     finishPiece(window);
     ASSERT_LT(fileSize(folder / "02"), uint64_t(big));
 
-    Notice notice = runPiece(window, folder / "02", 0, true);
+    Notice notice = runPiece(window, folder / "02", big, true);
     EXPECT_EQ(notice.copyState, uint32_t(Active));
     EXPECT_TRUE(fileBytes(folder / "02") == source.substr(700, big));
     notice = runPiece(window, folder / "03", 300);
@@ -243,13 +244,29 @@ TEST_F(PieceWriterTest, DestinationThatCannotBeCreatedStopsTheSplit)
     writeFile(folder / "data.bin", "abc");
     openSource(folder / "data.bin");
     TestWindow window;
-    BoxAnswerer answerer({IDOK});
+    // A queued Ok may start the next writer as soon as the notification is handled.
+    window.onNotice = [] { state.writerRunning.store(1); };
     std::string dest = folder / "missing\\01";
-    Notice notice = runPiece(window, dest, 3);
+    beginPiece(dest, 3);
+    // The box is shown on the writer's own thread: hold that thread to see what it does
+    // after its notification.
+    HWND shown = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        window.pump();
+        return (shown = messageBoxOf(GetCurrentProcessId())) != nullptr;
+    }));
+    SeenBox box = readMessageBox(shown);
+    HANDLE writer = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(shown, nullptr));
+    ASSERT_NE(writer, nullptr);
+    PostMessageA(shown, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(shown, IDOK));
+    ASSERT_TRUE(window.waitForNotices(1));
+    EXPECT_EQ(WaitForSingleObject(writer, 20000), WAIT_OBJECT_0);
+    CloseHandle(writer);
+    EXPECT_EQ(state.writerRunning.load(), 1u) << "the ended writer cleared the next writer's guard";
+    state.writerRunning.store(0);
+    Notice notice = window.notices()[0];
     EXPECT_EQ(notice.copyState, uint32_t(Stopped));
     EXPECT_EQ(notice.pieceCount, 0u);
-    ASSERT_EQ(answerer.count(), 1u);
-    SeenBox box = answerer.boxes()[0];
     EXPECT_EQ(box.caption, "Error opening file");
     EXPECT_EQ(box.text, dest);
     EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
@@ -273,6 +290,14 @@ TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterThe
     BoxAnswerer answerer({IDOK});
 
     for (int k = 1; k <= 21; ++k) {
+        if (k == 21) {
+            // By now two recorded paths name other files: piece 03 was moved away and a
+            // stranger put in its place, and piece 15 was replaced by another file.
+            ASSERT_TRUE(MoveFileA((first / "03").c_str(), (first / "03.moved").c_str()));
+            writeFile(first / "03", "a stranger at a piece's path");
+            ASSERT_TRUE(MoveFileA((second / "15").c_str(), (second / "15.moved").c_str()));
+            writeFile(second / "15", "abc");  // even of the piece's size
+        }
         std::string dest = (k <= 10 ? first : second) / pieceName(k);
         Notice notice = runPiece(window, dest, 3);
         if (k < 19) {
@@ -296,8 +321,13 @@ TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterThe
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, window.handle());
 
-    for (int k = 1; k <= 21; ++k)
+    for (int k = 1; k <= 21; ++k) {
+        if (k == 3 || k == 15) continue;
         EXPECT_FALSE(fileExists((k <= 10 ? first : second) / pieceName(k))) << "piece " << k;
+    }
+    EXPECT_EQ(fileBytes(first / "03"), "a stranger at a piece's path");
+    EXPECT_EQ(fileBytes(second / "15"), "abc");
+    EXPECT_EQ(fileBytes(first / "03.moved"), source.substr(6, 3));  // not at a recorded path
     EXPECT_EQ(fileBytes(second / "05"), "foreign");
     EXPECT_EQ(fileBytes(first / "notes.txt"), "keep");
     EXPECT_TRUE(fileExists(folder / "data.bin"));

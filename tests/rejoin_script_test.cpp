@@ -86,31 +86,49 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         "echo Please wait ...\r\n"
         "ren piece01 _0._9\r\n"
         "ren piece02 _1._9\r\n"
+        "if exist data.bin goto taken\r\n"
         "copy _0._9 /b + _1._9 /b _z._9 /b\r\n"
+        "if errorlevel 1 goto failed\r\n"
         "ren _z._9 data.bin\r\n"
         "del _0._9\r\n"
         "del _1._9\r\n"
+        "goto the_end\r\n"
+        "\r\n"
+        ":taken\r\n"
+        "echo A file data.bin is already in this folder\r\n"
+        ":failed\r\n"
+        "if exist _z._9 del _z._9\r\n"
+        "ren _0._9 piece01\r\n"
+        "ren _1._9 piece02\r\n"
+        "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
         ":the_end\r\n"
         "echo Process finished.";
     std::string script = written("data.bat");
-    EXPECT_EQ(script.size(), 380u);
+    EXPECT_EQ(script.size(), 657u);
     EXPECT_EQ(script, expected);
-    EXPECT_EQ(linesOf(script).size(), 20u);
+    EXPECT_EQ(linesOf(script).size(), 31u);
 }
 
 TEST_F(RejoinScript, OnePieceAndNoPiece)
 {
     usePieces({"p1"}, "big.iso");
     std::vector<std::string> one = linesOf(written("big.bat"));
-    ASSERT_EQ(one.size(), 13u);
+    ASSERT_EQ(one.size(), 23u);
     EXPECT_EQ(one[7], "ren p1 _0._9");
-    EXPECT_EQ(one[8], "copy _0._9 /b _z._9 /b");
-    EXPECT_EQ(one[9], "ren _z._9 big.iso");
-    EXPECT_EQ(one[10], "del _0._9");
+    EXPECT_EQ(one[8], "if exist big.iso goto taken");
+    EXPECT_EQ(one[9], "copy _0._9 /b _z._9 /b");
+    EXPECT_EQ(one[10], "if errorlevel 1 goto failed");
+    EXPECT_EQ(one[11], "ren _z._9 big.iso");
+    EXPECT_EQ(one[12], "del _0._9");
+    EXPECT_EQ(one[16], "echo A file big.iso is already in this folder");
+    EXPECT_EQ(one[19], "ren _0._9 p1");
 
     usePieces({}, "empty.bin");
     EXPECT_EQ(written("empty.bat"),
-              "@echo off\r\necho Please wait ...\r\ncopy _z._9 /b\r\nren _z._9 empty.bin\r\n"
+              "@echo off\r\necho Please wait ...\r\nif exist empty.bin goto taken\r\ncopy _z._9 /b\r\n"
+              "if errorlevel 1 goto failed\r\nren _z._9 empty.bin\r\ngoto the_end\r\n\r\n:taken\r\n"
+              "echo A file empty.bin is already in this folder\r\n:failed\r\nif exist _z._9 del _z._9\r\n"
+              "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
               ":the_end\r\necho Process finished.");
 }
 
@@ -118,16 +136,18 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
 {
     usePieces(numberedPieces(11), "video.mkv");
     std::vector<std::string> lines = linesOf(written("video.bat"));
-    const std::string join = lines[lines.size() - 15];
+    ASSERT_EQ(lines.size(), 103u);
+    const std::string join = lines[69];
     EXPECT_EQ(join.rfind("copy _0._9 /b + _1._9 /b", 0), 0u) << join;
     EXPECT_NE(join.find(" + _9._9 /b + _a._9 /b _z._9 /b"), std::string::npos) << join;
-    EXPECT_EQ(lines[lines.size() - 3], "del _a._9");
+    EXPECT_EQ(lines[82], "del _a._9");
     EXPECT_EQ(lines[5 * 10], ":10");  // plain decimal labels
     EXPECT_EQ(lines[5 * 11 + 1 + 11], "ren p11 _a._9");
+    EXPECT_EQ(lines[99], "ren _a._9 p11");
 
     usePieces(numberedPieces(20), "disk");
     lines = linesOf(written("disk.bat"));
-    ASSERT_EQ(lines.size(), 1u + 5 * 20 + 1 + 20 + 2 + 20 + 2);
+    ASSERT_EQ(lines.size(), 175u);
     for (int n = 1; n <= 20; ++n) {
         const std::string name = pieceLabel(n);
         EXPECT_EQ(lines[5 * (n - 1) + 1], "if exist " + name + " goto " + std::to_string(n));
@@ -135,9 +155,20 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
     }
     EXPECT_EQ(lines[101 + 1], "ren p01 _0._9");
     EXPECT_EQ(lines[101 + 20], "ren p20 _j._9");
-    EXPECT_EQ(lines[123], "ren _z._9 disk");  // a source name without a full stop
-    EXPECT_EQ(lines[124], "del _0._9");
-    EXPECT_EQ(lines[143], "del _j._9");
+    EXPECT_EQ(lines[122], "if exist disk goto taken");
+    EXPECT_EQ(lines[124], "if errorlevel 1 goto failed");
+    EXPECT_EQ(lines[125], "ren _z._9 disk");  // a source name without a full stop
+    EXPECT_EQ(lines[126], "del _0._9");
+    EXPECT_EQ(lines[145], "del _j._9");
+    EXPECT_EQ(lines[146], "goto the_end");
+    EXPECT_EQ(lines[148], ":taken");
+    EXPECT_EQ(lines[150], ":failed");
+    EXPECT_EQ(lines[151], "if exist _z._9 del _z._9");
+    EXPECT_EQ(lines[152], "ren _0._9 p01");
+    EXPECT_EQ(lines[161], "ren _9._9 p10");
+    EXPECT_EQ(lines[162], "ren _a._9 p11");
+    EXPECT_EQ(lines[171], "ren _j._9 p20");
+    EXPECT_EQ(lines[172], "cmd /k \"echo Joining failed: the pieces are kept under their own names\"");
 }
 
 TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
@@ -165,7 +196,7 @@ TEST_F(RejoinScript, AnExistingScriptIsReplaced)
 {
     writeFile(folder_ / "data.bat", std::string(5000, 'x'));
     usePieces({"piece01", "piece02"}, "data.bin");
-    EXPECT_EQ(written("data.bat").size(), 380u);
+    EXPECT_EQ(written("data.bat").size(), 657u);
 }
 
 TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
@@ -273,4 +304,33 @@ TEST_F(RejoinRun, AMissingPieceIsNamedAndNothingIsRenamed)
     EXPECT_FALSE(fileExists(folder_ / "_0._9"));
     EXPECT_FALSE(fileExists(folder_ / "_z._9"));
     EXPECT_FALSE(fileExists(folder_ / "source.dat"));
+}
+
+TEST_F(RejoinRun, AFileNamedLikeTheSourceStopsTheJoinAndStays)
+{
+    const std::string first = randomBytes(5000, 5), second = randomBytes(777, 6);
+    writeFile(folder_ / "p01", first);
+    writeFile(folder_ / "p02", second);
+    writeFile(folder_ / "source.dat", "the user's own file");
+    usePieces(numberedPieces(2), "source.dat");
+    ASSERT_EQ(writeRejoinScript(), 1);
+
+    BatchRun run = runBatch(folder_.path(), "source.bat");
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_NE(run.output.find("A file source.dat is already in this folder"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(readFile(folder_ / "source.dat"), "the user's own file");
+    EXPECT_TRUE(readFile(folder_ / "p01") == first);
+    EXPECT_TRUE(readFile(folder_ / "p02") == second);
+    for (const char *temporary : {"_0._9", "_1._9", "_z._9"}) EXPECT_FALSE(fileExists(folder_ / temporary)) << temporary;
+
+    // With that file moved away, the same script joins.
+    ASSERT_TRUE(DeleteFileA((folder_ / "source.dat").c_str()));
+    run = runBatch(folder_.path(), "source.bat");
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_TRUE(readFile(folder_ / "source.dat") == first + second) << run.output;
+    EXPECT_EQ(run.output.find("Joining failed"), std::string::npos) << run.output;
+    EXPECT_FALSE(fileExists(folder_ / "p01"));
+    EXPECT_FALSE(fileExists(folder_ / "p02"));
 }

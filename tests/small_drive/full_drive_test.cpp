@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "split/rejoin_script.h"
+#include "support/batch.h"
 #include "support/files.h"
 #include "support/piece_runs.h"
 
@@ -63,7 +66,7 @@ TEST_F(FullDriveTest, PieceFailsOnAFullDriveAndIsWholeAfterSpaceIsFreed)
     EXPECT_GT(fileSize(pieces / "02"), 0u);
 
     ASSERT_TRUE(DeleteFileA((pieces / "filler").c_str()));
-    notice = runPiece(window, pieces / "02", 0, true);
+    notice = runPiece(window, pieces / "02", secondBytes, true);
     EXPECT_EQ(notice.copyState, uint32_t(Active));
     EXPECT_TRUE(fileBytes(pieces / "02") == source.substr(firstBytes, secondBytes));
 
@@ -72,4 +75,40 @@ TEST_F(FullDriveTest, PieceFailsOnAFullDriveAndIsWholeAfterSpaceIsFreed)
     EXPECT_TRUE(fileBytes(pieces / "01") == source.substr(0, firstBytes));
     EXPECT_TRUE(fileBytes(pieces / "03") == source.substr(firstBytes + secondBytes));
     EXPECT_EQ(std::string(state.pieceNames), "01 02 03 ");
+}
+
+// The receiving side's disk has room for the pieces but not for the joined file.
+TEST_F(FullDriveTest, AJoinWithoutRoomKeepsEveryPieceUnderItsOwnName)
+{
+    const char *drive = getenv("KESTRAND_SMALL_DRIVE");
+    if (!drive || !*drive) GTEST_SKIP() << "no small drive: KESTRAND_SMALL_DRIVE is not set (mounting a tmpfs was not allowed)";
+    const std::string root = std::string(drive) + "\\";
+    const std::string first = randomBytes(1024 * 1024 + 3, 31), second = randomBytes(700 * 1024 + 5, 32);
+    TempFolder pieces(drive);
+    writeFile(pieces / "p01", first);
+    writeFile(pieces / "p02", second);
+    strcpy(state.pieceNames, "p01 p02 ");
+    state.pieceCount = 2;
+    strcpy(state.sourceName, "data.bin");
+    SetCurrentDirectoryA(pieces.path().c_str());
+    int written = writeRejoinScript();
+    SetCurrentDirectoryA(tempRoot().c_str());  // the folder must be removable at the end
+    ASSERT_EQ(written, 1);
+    makeFiller(pieces / "filler", freeBytes(root) - 600 * 1024);
+
+    BatchRun run = runBatch(pieces.path(), "data.bat");
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(fileBytes(pieces / "p01") == first);
+    EXPECT_TRUE(fileBytes(pieces / "p02") == second);
+    for (const char *left : {"data.bin", "_0._9", "_1._9", "_z._9"}) EXPECT_FALSE(fileExists(pieces / left)) << left;
+
+    // Once there is room, the same script joins exactly.
+    ASSERT_TRUE(DeleteFileA((pieces / "filler").c_str()));
+    run = runBatch(pieces.path(), "data.bat");
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_TRUE(fileBytes(pieces / "data.bin") == first + second) << run.output;
+    EXPECT_FALSE(fileExists(pieces / "p01"));
+    EXPECT_FALSE(fileExists(pieces / "p02"));
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/batch.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/workflow_fixture.h"
@@ -132,4 +133,78 @@ TEST_F(SmallDrive, LastPieceThatFailsIsOfferedAgainAndTheScriptWaitsForIt)
     EXPECT_TRUE(fileExists(place + "\\data.bat"));
     EXPECT_EQ(state.pieceCount, 1u);
     EXPECT_EQ(answerer.count(), 0u);
+}
+
+namespace {
+
+// A file that takes all of the drive's free space but `room` bytes.
+void fillAllBut(const std::string &path, uint64_t free, uint64_t room)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    static char block[1 << 16];
+    uint64_t left = free - room;
+    DWORD written = 1;
+    while (left > 0 && written > 0) {
+        DWORD chunk = DWORD(left < sizeof block ? left : sizeof block);
+        if (!WriteFile(f, block, chunk, &written, nullptr)) break;
+        left -= written;
+    }
+    CloseHandle(f);
+    ASSERT_EQ(left, 0u) << "the filler did not fit";
+}
+
+bool focusOnAnEnabledControlOrNowhere()
+{
+    HWND focus = GetFocus();
+    return focus == nullptr || IsWindowEnabled(focus);
+}
+
+}  // namespace
+
+TEST_F(SmallDrive, RenewedAttemptCopiesTheSmallerSizeTypedForIt)
+{
+    std::string bytes = randomBytes(2500000, 12);
+    std::string source = folder / "data.bin";
+    writeFile(source, bytes);
+    BoxAnswerer answerer;
+    ASSERT_TRUE(press(state.okButton));  // an empty Source first: a box while the field has the focus
+    acceptSource(source);
+    std::string piece = place + "\\p01";
+    typeInto(state.destEdit, piece);
+    acceptDestination();
+    fillAllBut(place + "\\filler", freeBytes(), 1024 * 1024);
+
+    // The room is measured in the current folder; taken elsewhere for once, it lets a piece
+    // too large for this drive start, and the piece fails as on a disk that fills up.
+    SetCurrentDirectoryA(folder.path().c_str());
+    writePiece("2000000");
+    SetCurrentDirectoryA(place.c_str());
+    ASSERT_TRUE(pieceFailedShown());
+    EXPECT_EQ(state.step, 3);
+
+    // Ok offers the same size again, which the drive cannot take: back to the destination.
+    ASSERT_TRUE(press(state.okButton));
+    EXPECT_EQ(state.step, 2);
+    EXPECT_EQ(enabledControls(), destinationPhase);
+    EXPECT_TRUE(focusOnAnEnabledControlOrNowhere());
+    acceptDestination();
+    writePiece("600000");
+    ASSERT_EQ(state.step, 4) << "the renewed attempt did not copy the size typed for it";
+    EXPECT_TRUE(readFile(piece) == bytes.substr(0, 600000));
+    EXPECT_EQ(state.remaining.low, 1900000u);
+
+    typeInto(state.destEdit, folder / "p02");
+    acceptDestination();
+    writePiece("999999999");
+    ASSERT_TRUE(quitSeen());
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Source file didn't defind");
+    EXPECT_EQ(boxes[1].text, "The file being copied is too large for the destination drive.");
+
+    ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p01").c_str(), MOVEFILE_COPY_ALLOWED));
+    BatchRun run = runBatch(folder.path(), "data.bat");
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_TRUE(readFile(folder / "data.bin") == bytes) << run.output;
 }

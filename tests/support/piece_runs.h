@@ -13,7 +13,8 @@ protected:
     // Opens `path` as the split's source, as the source check leaves it.
     void openSource(const std::string &path, DWORD access = GENERIC_READ);
     // One attempt at a piece into `dest`: the first attempt takes `bytes`, a renewed one
-    // (`renewed`) rewinds to the piece's start. Returns the notice the window received.
+    // (`renewed`) rewinds to the piece's start and cuts `bytes` from there. Returns the
+    // notice the window received.
     Notice runPiece(TestWindow &window, const std::string &dest, uint32_t bytes, bool renewed = false);
     // Starts a piece and returns at once; finish it with finishPiece.
     void beginPiece(const std::string &dest, uint32_t bytes);

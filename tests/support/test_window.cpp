@@ -55,6 +55,8 @@ LRESULT CALLBACK TestWindow::proc(HWND window, UINT message, WPARAM wParam, LPAR
     if (self && message == WM_USER) {
         self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount,
                                         state.gaugeLevel.load(), state.pieceBytes.load()});
+        state.writerRunning.store(0);  // as the main window does when it handles the notice
+        if (self->onNotice) self->onNotice();
         return 0;
     }
     if (self && message == WM_PAINT) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ public:
     Pixels grab() const;
 
     static const COLORREF background;  // the main window's, RGB(0,196,188)
+    // Runs while a notification is being handled, before the writer's send returns.
+    std::function<void()> onNotice;
 
 private:
     static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
