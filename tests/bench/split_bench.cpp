@@ -1,5 +1,7 @@
-// One timed split of a large file through the real window of Kestrand.exe, driven from
-// this separate process, with the window's answer time sampled while the pieces are copied.
+// One timed split of a large file into two pieces through the real window of Kestrand.exe,
+// driven from this separate process, with the window's answer time sampled while the
+// pieces are copied. Each piece is timed from the press of "Ok" at its size to the next
+// destination offered, the last one to the window's end (its joining script written).
 #include <windows.h>
 #include <psapi.h>
 
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "split/piece_writer.h"
 #include "support/remote_window.h"
 
 namespace {
@@ -45,22 +46,6 @@ void sampleWhileCopying(RemoteKestrand &k, const std::function<bool()> &done, Sa
     }
 }
 
-int fillsFor(uint32_t total)
-{
-    // The bands the writer draws: one per rise of the level, and the final fill.
-    int fills = 0;
-    int32_t level = -1;
-    for (uint32_t left = total; left > 512;) {
-        left -= 512;
-        int32_t next = progressLevel(left, total);
-        if (next > level) {
-            ++fills;
-            level = next;
-        }
-    }
-    return fills + 1;
-}
-
 double median(std::vector<double> v)
 {
     if (v.empty()) return 0;
@@ -83,7 +68,7 @@ int main(int argc, char **argv)
     HWND dest = k.control(22), size = k.control(23), ok = k.control(28);
     postClick(ok);
     Samples samples;
-    double copying = 0;
+    double copying = 0, pieces[2] = {0, 0};
     for (int piece = 1; piece <= 2; ++piece) {
         waitUntil([&] { return IsWindowEnabled(dest) != 0; });
         std::string name = getText(dest);
@@ -94,23 +79,25 @@ int main(int argc, char **argv)
         postClick(ok);
         // Finished: the next destination is offered, or the window is gone.
         auto finished = [&] {
-            if (WaitForSingleObject(k.process.hProcess, 0) == WAIT_OBJECT_0) return true;
+            if (!IsWindow(k.window)) return true;
             return IsWindowEnabled(dest) && getText(dest) != name;
         };
         waitUntil([&] { return !IsWindowEnabled(size); });
         sampleWhileCopying(k, finished, samples);
-        copying += now() - start;
+        pieces[piece - 1] = now() - start;
+        copying += pieces[piece - 1];
     }
     long code = waitForExit(k, 60000);
     closeRemote(k);
     double maxAnswer = samples.answerMs.empty() ? 0
                                                 : *std::max_element(samples.answerMs.begin(), samples.answerMs.end());
+    printf("split_piece1_seconds %.4f\n", pieces[0]);
+    printf("split_piece2_seconds %.4f\n", pieces[1]);
     printf("split_seconds %.4f\n", copying);
     printf("answer_median_ms %.3f\n", median(samples.answerMs));
     printf("answer_max_ms %.3f\n", maxAnswer);
     printf("answer_samples %u\n", unsigned(samples.answerMs.size()));
     printf("peak_working_set %lu\n", (unsigned long)samples.peakWorkingSet);
-    printf("fills_first_piece %d\n", fillsFor(first));
     printf("exit_code %ld\n", code);
     return code == 0 ? 0 : 1;
 }
