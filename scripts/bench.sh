@@ -35,7 +35,8 @@ trap 'exit 130' INT TERM HUP
 rm -rf "$disk"
 mkdir -p "$disk" "$ram"
 # Before the slots: the Wine root sees only what is mounted below the project by then.
-mount -t tmpfs -o size=3g tmpfs "$ram" || exit 1
+# The source, its pieces and the joined copy at the end: 3 GiB and the metadata.
+mount -t tmpfs -o size=4g tmpfs "$ram" || exit 1
 start_slots 1 "$build/wine/bench" "$root" || exit 1
 build=$(runnable_build "$build" "$root") || exit 1
 
@@ -102,7 +103,7 @@ run_loop() {
   check_pieces "$place" "$dir" loop
 }
 
-note "load_before - $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
+note "- load_before $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 # Split and loop alternate, and which of them goes first alternates too, so a drift of
 # the machine's load or of the disk's write-back falls on both alike.
 for place in disk tmpfs; do
@@ -124,15 +125,13 @@ done
 fresh_start "$ram"
 "${wine[@]}" "$build/tests/split_bench.exe" "$(win "$build/Kestrand.exe")" "$(win "$ram/source.bin")" $first \
   </dev/null >/dev/null 2>&1
-mv "$ram/source.bin" "$ram/original.bin"
-(cd "$ram/Separation" && printf 'exit\r\n' | "${wine[@]}" cmd /c source.bat >/dev/null 2>&1)
-if cmp -s "$ram/original.bin" "$ram/Separation/source.bin"; then
+(cd "$ram/Separation" && printf 'exit\r\n' | "${wine[@]}" cmd /c source.bat >"$out/rejoin.log" 2>&1)
+if cmp -s "$ram/source.bin" "$ram/Separation/source.bin"; then
   note "tmpfs - rejoin_identical 1"
 else
   note "tmpfs - rejoin_identical 0"
+  echo "bench: the joining script did not rebuild the source, see $out/rejoin.log" >&2
 fi
-rm -rf "$ram/Separation"
-mv "$ram/original.bin" "$ram/source.bin"
 
 # Where the writer's time goes, in both places.
 for place in disk tmpfs; do
@@ -143,7 +142,7 @@ for place in disk tmpfs; do
   "${wine[@]}" "$build/tests/writer_profile.exe" "$(win "$dir/source.bin")" "$(win "$dir/Separation")" $first \
     </dev/null | tr -d '\r' | sed "s/^/$place profile /" >>"$results"
 done
-note "load_after - $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
+note "- load_after $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 
 wine_version=$(in_wine_root /usr/lib/wine/wine64 --version 2>/dev/null)
 python3 "$root/scripts/bench_report.py" "$results" "$size" "$(nproc)" \

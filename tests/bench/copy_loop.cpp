@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +21,15 @@ double now()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(frequency.QuadPart);
+}
+
+// User and kernel time of this thread so far, in seconds.
+double cpuSeconds()
+{
+    FILETIME created, ended, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return -1;
+    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
 }
 
 char block[512];
@@ -59,7 +69,7 @@ int main(int argc, char **argv)
     if (in == INVALID_HANDLE_VALUE) return printf("copy_loop: cannot open %s\n", argv[1]), 1;
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return printf("copy_loop: cannot create %s\n", folder.c_str()), 1;
-    double total = 0;
+    double total = 0, cpuStart = cpuSeconds();
     for (int i = 3; i < argc; ++i) {
         char name[8];
         snprintf(name, sizeof name, "\\%02d", i - 2);
@@ -70,7 +80,9 @@ int main(int argc, char **argv)
         printf("loop_piece%d_seconds %.4f\n", i - 2, seconds);
         total += seconds;
     }
+    double cpu = cpuSeconds() - cpuStart;
     CloseHandle(in);
+    printf("loop_cpu_seconds %.4f\n", cpu);
     printf("loop_seconds %.4f\n", total);
     printf("loop_flush_seconds %.4f\n", flushing);
     return 0;

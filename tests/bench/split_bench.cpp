@@ -46,6 +46,16 @@ void sampleWhileCopying(RemoteKestrand &k, const std::function<bool()> &done, Sa
     }
 }
 
+// User and kernel time of a process so far, in seconds: the work it did, whatever else
+// the machine's cores were busy with meanwhile.
+double cpuSeconds(HANDLE process)
+{
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
+    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+}
+
 double median(std::vector<double> v)
 {
     if (v.empty()) return 0;
@@ -68,14 +78,14 @@ int main(int argc, char **argv)
     HWND dest = k.control(22), size = k.control(23), ok = k.control(28);
     postClick(ok);
     Samples samples;
-    double copying = 0, pieces[2] = {0, 0};
+    double copying = 0, pieces[2] = {0, 0}, cpu = 0, ownCpu = 0;
     for (int piece = 1; piece <= 2; ++piece) {
         waitUntil([&] { return IsWindowEnabled(dest) != 0; });
         std::string name = getText(dest);
         postClick(ok);
         waitUntil([&] { return IsWindowEnabled(size) != 0; });
         setText(size, std::to_string(first));
-        double start = now();
+        double start = now(), cpuStart = cpuSeconds(k.process.hProcess), ownStart = cpuSeconds(GetCurrentProcess());
         postClick(ok);
         // Finished: the next destination is offered, or the window is gone.
         auto finished = [&] {
@@ -86,6 +96,9 @@ int main(int argc, char **argv)
         sampleWhileCopying(k, finished, samples);
         pieces[piece - 1] = now() - start;
         copying += pieces[piece - 1];
+        ownCpu += cpuSeconds(GetCurrentProcess()) - ownStart;
+        if (piece == 2) waitForExit(k, 60000);
+        cpu += cpuSeconds(k.process.hProcess) - cpuStart;
     }
     long code = waitForExit(k, 60000);
     closeRemote(k);
@@ -94,6 +107,8 @@ int main(int argc, char **argv)
     printf("split_piece1_seconds %.4f\n", pieces[0]);
     printf("split_piece2_seconds %.4f\n", pieces[1]);
     printf("split_seconds %.4f\n", copying);
+    printf("split_cpu_seconds %.4f\n", cpu);
+    printf("driver_cpu_seconds %.4f\n", ownCpu);
     printf("answer_median_ms %.3f\n", median(samples.answerMs));
     printf("answer_max_ms %.3f\n", maxAnswer);
     printf("answer_samples %u\n", unsigned(samples.answerMs.size()));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,6 +29,15 @@ double now()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(frequency.QuadPart);
+}
+
+// User and kernel time of this process so far, in seconds.
+double cpuSeconds()
+{
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1;
+    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
 }
 
 double medianOf(std::vector<double> v)
@@ -118,9 +128,9 @@ int main(int argc, char **argv)
     HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) return printf("profile: cannot open the source\n"), 1;
     CreateDirectoryA(folder.c_str(), nullptr);
-    double flush = 0, start = now();
+    double flush = 0, start = now(), cpuStart = cpuSeconds();
     if (!copyPiece(in, folder + "\\loop01", first, &flush)) return printf("profile: the loop failed\n"), 1;
-    double loopSeconds = now() - start;
+    double loopSeconds = now() - start, loopCpu = cpuSeconds() - cpuStart;
     CloseHandle(in);
     DeleteFileA((folder + "\\loop01").c_str());
 
@@ -133,6 +143,7 @@ int main(int argc, char **argv)
     // drawn about every 2 % of the piece, far apart at that rate.
     std::vector<int32_t> levels;
     start = now();
+    cpuStart = cpuSeconds();
     press(state.okButton);
     bool done = pumpUntil(
         [&] {
@@ -141,7 +152,7 @@ int main(int argc, char **argv)
             return state.step == 4;
         },
         600000);
-    double writerSeconds = now() - start;
+    double writerSeconds = now() - start, writerCpu = cpuSeconds() - cpuStart;
     if (!done) return printf("profile: the piece did not finish\n"), 1;
 
     std::vector<double> bands;
@@ -167,9 +178,11 @@ int main(int argc, char **argv)
 
     printf("profile_wow64 %d\n", wow64 ? 1 : 0);
     printf("profile_loop_seconds %.4f\n", loopSeconds);
+    printf("profile_loop_cpu_seconds %.4f\n", loopCpu);
     printf("profile_loop_flush_seconds %.4f\n", flush);
     printf("profile_loop_block_us %.3f\n", loopSeconds / double(first / 512 + 1) * 1e6);
     printf("profile_writer_seconds %.4f\n", writerSeconds);
+    printf("profile_writer_cpu_seconds %.4f\n", writerCpu);
     printf("profile_band_levels_seen %u\n", unsigned(levels.size()));
     printf("profile_last_level_seen %d\n", levels.empty() ? 0 : int(levels.back()));
     printf("profile_band_us %.1f\n", medianOf(bands));
