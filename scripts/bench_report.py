@@ -24,6 +24,8 @@ for line in open(results):
     except ValueError:
         notes[key] = value
         continue
+    if number < 0:  # a figure the program could not take
+        continue
     values[(place, key)].append(number)
     if run.isdigit():
         runs[(place, int(run))][key] = number
@@ -80,10 +82,11 @@ table = [line(head), "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [lin
 out += table
 
 out.append("")
-out.append("The same runs counted in processor time (user and kernel) instead of wall time: the work "
-           "each side did, whatever else the two shared cores were busy with. The split's is that "
-           "of the whole Kestrand.exe process over the same intervals, its window answering the "
-           "bench's samples included; the driver's is the bench's own, which the loop does not have.")
+out.append("The same runs counted in processor time (user and system, as Linux counts it in /proc) "
+           "instead of wall time: the work each side did, whatever else the shared cores were "
+           "busy with. The split's is that of the whole Kestrand.exe process over the same "
+           "intervals, its window answering the bench's samples included; the driver's is the "
+           "bench's own, which the loop does not have.")
 out.append("")
 out.append("| Place | What | Median | Min | Max |")
 out.append("|---|---|---|---|---|")
@@ -130,8 +133,8 @@ kept = [
      f"{statistics.median(answers):.2f} ms" if answers else "none"),
     ("Window answer time while copying, maximum", f"{max(answer_max):.2f} ms" if answer_max else "none"),
     ("Gauge levels seen rising in the 999,999,999-byte piece (then the full fill)",
-     f"{int(one('tmpfs', 'profile_band_levels_seen'))}, up to level "
-     f"{int(one('tmpfs', 'profile_last_level_seen'))} of 51"),
+     f"{one('tmpfs', 'profile_band_levels_seen'):.0f}, up to level "
+     f"{one('tmpfs', 'profile_last_level_seen'):.0f} of 51"),
     ("Peak working set of Kestrand.exe", f"{max(peaks) / 1048576:.1f} MiB" if peaks else "none"),
 ]
 out.append("")
@@ -173,6 +176,22 @@ out.append(f"| Running under WoW64 | {'yes' if one('disk', 'profile_wow64') else
            f"{'yes' if one('tmpfs', 'profile_wow64') else 'no'} |")
 
 out.append("")
+for place in ("disk", "tmpfs"):
+    levels = one(place, "profile_band_levels_seen")
+    around = (one(place, "profile_thread_start_us") + levels * one(place, "profile_band_us") +
+              one(place, "profile_full_gauge_us") + one(place, "profile_send_us") +
+              one(place, "profile_repaint_us")) / 1e6
+    out.append(f"On {place}, what the writer does around the copy of the first piece (a thread "
+               f"start, {levels:.0f} bands, the full gauge, the notification and a whole repaint "
+               f"for the one it causes) adds up to {around * 1000:.1f} ms, "
+               f"{around / one(place, 'profile_loop_seconds') * 100:.2f} % of the bare loop's "
+               "time for that piece.")
+out.append("")
+if machine != "i386":
+    out.append("WoW64 is not measured here: no 32-bit code runs on this host. Where it does, both "
+               "the split and the loop run under it, so the ratio holds the program against the "
+               "same platform cost.")
+    out.append("")
 for place in ("tmpfs", "disk"):
     holds = "holds" if ratios[place] >= 0.9 else "does NOT hold"
     out.append(f"On {place}, 0.9 {holds}: the split runs at {ratios[place]:.3f} of the bare loop's speed "

@@ -5,9 +5,10 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "bench/unix_cpu.h"
 
 namespace {
 
@@ -21,15 +22,6 @@ double now()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(frequency.QuadPart);
-}
-
-// User and kernel time of this thread so far, in seconds.
-double cpuSeconds()
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return -1;
-    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return seconds(kernel) + seconds(user);
 }
 
 char block[512];
@@ -65,11 +57,12 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string folder = argv[2];
+    const std::string self = "Z:\\proc\\self\\stat";
     HANDLE in = CreateFileA(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) return printf("copy_loop: cannot open %s\n", argv[1]), 1;
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return printf("copy_loop: cannot create %s\n", folder.c_str()), 1;
-    double total = 0, cpuStart = cpuSeconds();
+    double total = 0, cpuStart = unixCpuSeconds(self);
     for (int i = 3; i < argc; ++i) {
         char name[8];
         snprintf(name, sizeof name, "\\%02d", i - 2);
@@ -80,7 +73,7 @@ int main(int argc, char **argv)
         printf("loop_piece%d_seconds %.4f\n", i - 2, seconds);
         total += seconds;
     }
-    double cpu = cpuSeconds() - cpuStart;
+    double cpu = unixCpuSeconds(self) - cpuStart;
     CloseHandle(in);
     printf("loop_cpu_seconds %.4f\n", cpu);
     printf("loop_seconds %.4f\n", total);

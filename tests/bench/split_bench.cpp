@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/unix_cpu.h"
 #include "support/remote_window.h"
 
 namespace {
@@ -29,6 +30,8 @@ double now()
 struct Samples {
     std::vector<double> answerMs;
     SIZE_T peakWorkingSet = 0;
+    std::string cpuStat;     // Kestrand.exe's /proc stat file
+    double lastCpu = -1;     // its processor time at the latest sample
 };
 
 // Until done() holds: every 10 ms, how long the window takes to answer a message.
@@ -39,21 +42,13 @@ void sampleWhileCopying(RemoteKestrand &k, const std::function<bool()> &done, Sa
         DWORD_PTR result = 0;
         if (SendMessageTimeoutA(k.window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result))
             samples.answerMs.push_back((now() - start) * 1000.0);
+        double cpu = unixCpuSeconds(samples.cpuStat);
+        if (cpu >= 0) samples.lastCpu = cpu;
         PROCESS_MEMORY_COUNTERS memory{};
         if (GetProcessMemoryInfo(k.process.hProcess, &memory, sizeof memory))
             samples.peakWorkingSet = std::max(samples.peakWorkingSet, memory.PeakWorkingSetSize);
         Sleep(10);
     }
-}
-
-// User and kernel time of a process so far, in seconds: the work it did, whatever else
-// the machine's cores were busy with meanwhile.
-double cpuSeconds(HANDLE process)
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
-    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return seconds(kernel) + seconds(user);
 }
 
 double median(std::vector<double> v)
@@ -73,11 +68,13 @@ int main(int argc, char **argv)
     }
     std::string exe = argv[1], source = argv[2];
     uint32_t first = uint32_t(strtoul(argv[3], nullptr, 10));
+    const std::string self = "Z:\\proc\\self\\stat";
     RemoteKestrand k;
     if (!launchKestrand(exe, source, "", k)) return printf("bench: no window\n"), 1;
     HWND dest = k.control(22), size = k.control(23), ok = k.control(28);
     postClick(ok);
     Samples samples;
+    samples.cpuStat = findWineProcessStat(exe);
     double copying = 0, pieces[2] = {0, 0}, cpu = 0, ownCpu = 0;
     for (int piece = 1; piece <= 2; ++piece) {
         waitUntil([&] { return IsWindowEnabled(dest) != 0; });
@@ -85,7 +82,7 @@ int main(int argc, char **argv)
         postClick(ok);
         waitUntil([&] { return IsWindowEnabled(size) != 0; });
         setText(size, std::to_string(first));
-        double start = now(), cpuStart = cpuSeconds(k.process.hProcess), ownStart = cpuSeconds(GetCurrentProcess());
+        double start = now(), cpuStart = unixCpuSeconds(samples.cpuStat), ownStart = unixCpuSeconds(self);
         postClick(ok);
         // Finished: the next destination is offered, or the window is gone.
         auto finished = [&] {
@@ -96,9 +93,10 @@ int main(int argc, char **argv)
         sampleWhileCopying(k, finished, samples);
         pieces[piece - 1] = now() - start;
         copying += pieces[piece - 1];
-        ownCpu += cpuSeconds(GetCurrentProcess()) - ownStart;
-        if (piece == 2) waitForExit(k, 60000);
-        cpu += cpuSeconds(k.process.hProcess) - cpuStart;
+        ownCpu += unixCpuSeconds(self) - ownStart;
+        // After the last piece the process may be gone: then its last sample counts.
+        double cpuEnd = unixCpuSeconds(samples.cpuStat);
+        cpu += (cpuEnd >= 0 ? cpuEnd : samples.lastCpu) - cpuStart;
     }
     long code = waitForExit(k, 60000);
     closeRemote(k);
@@ -107,7 +105,8 @@ int main(int argc, char **argv)
     printf("split_piece1_seconds %.4f\n", pieces[0]);
     printf("split_piece2_seconds %.4f\n", pieces[1]);
     printf("split_seconds %.4f\n", copying);
-    printf("split_cpu_seconds %.4f\n", cpu);
+    if (samples.cpuStat.empty()) printf("bench: Kestrand.exe not found in /proc\n");
+    printf("split_cpu_seconds %.4f\n", samples.cpuStat.empty() ? -1.0 : cpu);
     printf("driver_cpu_seconds %.4f\n", ownCpu);
     printf("answer_median_ms %.3f\n", median(samples.answerMs));
     printf("answer_max_ms %.3f\n", maxAnswer);

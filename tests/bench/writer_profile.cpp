@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/display.h"
+#include "bench/unix_cpu.h"
 #include "state/split_state.h"
 #include "support/window_host.h"
 
@@ -29,15 +30,6 @@ double now()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(frequency.QuadPart);
-}
-
-// User and kernel time of this process so far, in seconds.
-double cpuSeconds()
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1;
-    auto seconds = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return seconds(kernel) + seconds(user);
 }
 
 double medianOf(std::vector<double> v)
@@ -122,15 +114,16 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string source = argv[1], folder = argv[2];
+    const std::string self = "Z:\\proc\\self\\stat";
     unsigned long first = strtoul(argv[3], nullptr, 10);
 
     // The bare loop first: the window keeps the source open, unshared, until it ends.
     HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) return printf("profile: cannot open the source\n"), 1;
     CreateDirectoryA(folder.c_str(), nullptr);
-    double flush = 0, start = now(), cpuStart = cpuSeconds();
+    double flush = 0, start = now(), cpuStart = unixCpuSeconds(self);
     if (!copyPiece(in, folder + "\\loop01", first, &flush)) return printf("profile: the loop failed\n"), 1;
-    double loopSeconds = now() - start, loopCpu = cpuSeconds() - cpuStart;
+    double loopSeconds = now() - start, loopCpu = unixCpuSeconds(self) - cpuStart;
     CloseHandle(in);
     DeleteFileA((folder + "\\loop01").c_str());
 
@@ -143,7 +136,7 @@ int main(int argc, char **argv)
     // drawn about every 2 % of the piece, far apart at that rate.
     std::vector<int32_t> levels;
     start = now();
-    cpuStart = cpuSeconds();
+    cpuStart = unixCpuSeconds(self);
     press(state.okButton);
     bool done = pumpUntil(
         [&] {
@@ -152,7 +145,7 @@ int main(int argc, char **argv)
             return state.step == 4;
         },
         600000);
-    double writerSeconds = now() - start, writerCpu = cpuSeconds() - cpuStart;
+    double writerSeconds = now() - start, writerCpu = unixCpuSeconds(self) - cpuStart;
     if (!done) return printf("profile: the piece did not finish\n"), 1;
 
     std::vector<double> bands;
