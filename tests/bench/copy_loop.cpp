@@ -57,7 +57,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string folder = argv[2];
-    const std::string self = "Z:\\proc\\self\\stat";
+    const std::string self = ownStat();
     HANDLE in = CreateFileA(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) return printf("copy_loop: cannot open %s\n", argv[1]), 1;
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -73,7 +73,7 @@ int main(int argc, char **argv)
         printf("loop_piece%d_seconds %.4f\n", i - 2, seconds);
         total += seconds;
     }
-    double cpu = unixCpuSeconds(self) - cpuStart;
+    double cpu = self.empty() ? -1 : unixCpuSeconds(self) - cpuStart;
     CloseHandle(in);
     printf("loop_cpu_seconds %.4f\n", cpu);
     printf("loop_seconds %.4f\n", total);

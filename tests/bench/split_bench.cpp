@@ -68,7 +68,7 @@ int main(int argc, char **argv)
     }
     std::string exe = argv[1], source = argv[2];
     uint32_t first = uint32_t(strtoul(argv[3], nullptr, 10));
-    const std::string self = "Z:\\proc\\self\\stat";
+    const std::string self = ownStat();
     RemoteKestrand k;
     if (!launchKestrand(exe, source, "", k)) return printf("bench: no window\n"), 1;
     HWND dest = k.control(22), size = k.control(23), ok = k.control(28);
@@ -107,7 +107,7 @@ int main(int argc, char **argv)
     printf("split_seconds %.4f\n", copying);
     if (samples.cpuStat.empty()) printf("bench: Kestrand.exe not found in /proc\n");
     printf("split_cpu_seconds %.4f\n", samples.cpuStat.empty() ? -1.0 : cpu);
-    printf("driver_cpu_seconds %.4f\n", ownCpu);
+    printf("driver_cpu_seconds %.4f\n", self.empty() ? -1.0 : ownCpu);
     printf("answer_median_ms %.3f\n", median(samples.answerMs));
     printf("answer_max_ms %.3f\n", maxAnswer);
     printf("answer_samples %u\n", unsigned(samples.answerMs.size()));

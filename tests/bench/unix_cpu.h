@@ -1,6 +1,7 @@
 // Processor time of a process as Linux counts it, read from /proc through Wine's Z:
 // drive. Wine's GetProcessTimes answers with the caller's own times whatever process
-// it is asked about, so the time of another Wine process has to come from here.
+// it is asked about, so the time of another Wine process has to come from here. Not
+// from /proc/self: Wine's server opens the files, so that would be the server's.
 #pragma once
 
 #include <windows.h>
@@ -63,4 +64,12 @@ inline std::string findWineProcessStat(const std::string &exe)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return result;
+}
+
+// The stat file of this very program.
+inline std::string ownStat()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? findWineProcessStat(path) : "";
 }

@@ -114,7 +114,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string source = argv[1], folder = argv[2];
-    const std::string self = "Z:\\proc\\self\\stat";
+    const std::string self = ownStat();
     unsigned long first = strtoul(argv[3], nullptr, 10);
 
     // The bare loop first: the window keeps the source open, unshared, until it ends.
@@ -123,7 +123,7 @@ int main(int argc, char **argv)
     CreateDirectoryA(folder.c_str(), nullptr);
     double flush = 0, start = now(), cpuStart = unixCpuSeconds(self);
     if (!copyPiece(in, folder + "\\loop01", first, &flush)) return printf("profile: the loop failed\n"), 1;
-    double loopSeconds = now() - start, loopCpu = unixCpuSeconds(self) - cpuStart;
+    double loopSeconds = now() - start, loopCpu = self.empty() ? -1 : unixCpuSeconds(self) - cpuStart;
     CloseHandle(in);
     DeleteFileA((folder + "\\loop01").c_str());
 
@@ -145,7 +145,7 @@ int main(int argc, char **argv)
             return state.step == 4;
         },
         600000);
-    double writerSeconds = now() - start, writerCpu = unixCpuSeconds(self) - cpuStart;
+    double writerSeconds = now() - start, writerCpu = self.empty() ? -1 : unixCpuSeconds(self) - cpuStart;
     if (!done) return printf("profile: the piece did not finish\n"), 1;
 
     std::vector<double> bands;
