@@ -66,10 +66,18 @@ inline std::string findWineProcessStat(const std::string &exe)
     return result;
 }
 
-// The stat file of this very program.
+// The stat file of this very program. Started by another Wine program, its command line
+// begins with its Windows path; started from Linux, with the path Linux was given, which
+// is the same one under the Z: drive.
 inline std::string ownStat()
 {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return length > 0 && length < sizeof path ? findWineProcessStat(path) : "";
+    if (length == 0 || length >= sizeof path) return "";
+    std::string stat = findWineProcessStat(path);
+    if (!stat.empty() || strncmp(path, "Z:\\", 3) != 0) return stat;
+    std::string unixPath = path + 2;
+    for (char &c : unixPath)
+        if (c == '\\') c = '/';
+    return findWineProcessStat(unixPath);
 }
