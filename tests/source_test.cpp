@@ -110,12 +110,22 @@ TEST_F(SourceTest, EmptyFieldAndBadNamesAreRefusedBeforeAnyLookUp)
     expectInfeasible(boxes[2], std::string(ruleText) + "C:file.bin");
 }
 
-TEST_F(SourceTest, FieldIsReadUpTo248Characters)
+TEST_F(SourceTest, FieldOver248CharactersIsRefusedNotCut)
 {
-    std::string longText(300, 'a');
-    typeSource(longText);
+    std::string longest(248, 'a');
+    typeSource(longest);
     EXPECT_EQ(checkSourceName(), 1);
-    EXPECT_EQ(std::string(state.sourcePath), longText.substr(0, 248));
+    EXPECT_EQ(std::string(state.sourcePath), longest);
+
+    BoxAnswerer answerer;
+    for (size_t length : {249u, 300u}) {
+        typeSource(std::string(length, 'b'));
+        EXPECT_EQ(checkSourceName(), 0) << length;
+    }
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    expectOpenError(boxes[0], std::string(248, 'b'));
+    expectOpenError(boxes[1], std::string(248, 'b'));
 }
 
 TEST_F(SourceTest, MissingPathAndTrailingBackslashAreReported)
