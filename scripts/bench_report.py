@@ -1,61 +1,216 @@
 #!/usr/bin/env python3
-"""Turns the raw lines of scripts/bench.sh into the table it prints and keeps."""
+"""Turns the raw lines of scripts/bench.sh ("PLACE RUN KEY VALUE") into the tables it
+prints and keeps in docs/benchmarks.md."""
 import collections
 import datetime
 import statistics
 import sys
 
-results, size, cores, memory, wine, target = sys.argv[1:7]
+results, size, cores, memory, wine, machine, target = sys.argv[1:8]
 size = int(size)
 values = collections.defaultdict(list)
+runs = collections.defaultdict(dict)
+notes = {}
 for line in open(results):
     parts = line.split()
-    if len(parts) == 3:
-        values[parts[1]].append(float(parts[2]))
+    if len(parts) == 3 and parts[0] == "-":
+        notes[parts[1]] = parts[2]
+        continue
+    if len(parts) != 4:
+        continue
+    place, run, key, value = parts
+    try:
+        number = float(value)
+    except ValueError:
+        notes[key] = value
+        continue
+    if number < 0:  # a figure the program could not take
+        continue
+    values[(place, key)].append(number)
+    if run.isdigit():
+        runs[(place, int(run))][key] = number
+
+nan = float("nan")
 
 
-def med(key):
-    return statistics.median(values[key]) if values[key] else float("nan")
+def stats(place, key):
+    v = values[(place, key)]
+    if not v:
+        return nan, nan, nan, 0
+    return statistics.median(v), min(v), max(v), len(v)
+
+
+def one(place, key):
+    v = values[(place, key)]
+    return v[0] if v else nan
 
 
 def rate(seconds):
     return size / seconds / 1e6
 
 
-split = rate(med("split_seconds"))
-loop = rate(med("copy_seconds"))
-dd = rate(med("dd_seconds"))
-cat = rate(med("cat_seconds"))
-rejoin = rate(med("rejoin_seconds"))
-catjoin = rate(med("catjoin_seconds"))
-runs = len(values["split_seconds"])
-rows = [
-    ("Split through the window (2 pieces)", f"{split:.1f} MB/s"),
-    ("Bare 512-byte ReadFile/WriteFile loop, same Wine", f"{loop:.1f} MB/s"),
-    ("dd bs=512, native", f"{dd:.1f} MB/s"),
-    ("cat, native", f"{cat:.1f} MB/s"),
-    ("split / bare loop", f"{split / loop:.3f}"),
-    ("split / dd bs=512", f"{split / dd:.3f}"),
-    ("split / cat", f"{split / cat:.3f}"),
-    ("Rejoin script under cmd.exe", f"{rejoin:.1f} MB/s"),
-    ("cat of the pieces, native", f"{catjoin:.1f} MB/s"),
-    ("rejoin / cat", f"{rejoin / catjoin:.3f}"),
-    ("Rejoined file identical to the source", "yes" if all(values["rejoin_identical"]) else "NO"),
-    ("Window answer time while copying, median", f"{med('answer_median_ms'):.2f} ms"),
-    ("Window answer time while copying, maximum", f"{max(values['answer_max_ms'] or [float('nan')]):.2f} ms"),
-    ("Gauge fills for the 999,999,999-byte piece", f"{int(med('fills_first_piece'))} (at most 52)"),
-    ("Peak working set of Kestrand.exe", f"{max(values['peak_working_set'] or [0]) / 1048576:.1f} MiB"),
+if machine == "i386":
+    measured = ("the shipped 32-bit Kestrand.exe against a 32-bit bare loop, both under "
+                "Wine's WoW64")
+else:
+    measured = ("the x86-64 build of the same sources against an x86-64 bare loop. "
+                "This host's kernel runs no 32-bit code (IA-32 emulation off), so the "
+                "shipped 32-bit Kestrand.exe was NOT measured here")
+
+out = []
+out.append(f"Measured: {measured}.")
+out.append("")
+head = ["Place", "What", "Runs", "Median", "Min", "Max", "Median MB/s"]
+rows = []
+ratios = {}
+for place, label in (("disk", "disk"), ("tmpfs", "tmpfs")):
+    for key, what in (("split_seconds", "split through the window"),
+                      ("loop_seconds", "bare loop, same work")):
+        m, lo, hi, n = stats(place, key)
+        rows.append([label, what, str(n), f"{m:.2f} s", f"{lo:.2f} s", f"{hi:.2f} s", f"{rate(m):.1f}"])
+    split, loop = stats(place, "split_seconds")[0], stats(place, "loop_seconds")[0]
+    ratios[place] = loop / split
+    rows.append([label, "split / loop (ratio of median speeds)", "", f"{ratios[place]:.3f}", "", "", ""])
+widths = [max(len(r[i]) for r in rows + [head]) for i in range(len(head))]
+
+
+def line(cells):
+    return "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
+
+
+table = [line(head), "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [line(r) for r in rows]
+out += table
+
+out.append("")
+out.append("The same runs counted in processor time (user and system, as Linux counts it in /proc) "
+           "instead of wall time: the work each side did, whatever else the shared cores were "
+           "busy with. The split's is that of the whole Kestrand.exe process over the same "
+           "intervals, its window answering the bench's samples included; the driver's is the "
+           "bench's own, which the loop does not have.")
+out.append("")
+out.append("| Place | What | Median | Min | Max |")
+out.append("|---|---|---|---|---|")
+cpu_ratios = {}
+for place in ("disk", "tmpfs"):
+    for key, what in (("split_cpu_seconds", "Kestrand.exe during the split"),
+                      ("loop_cpu_seconds", "bare loop"),
+                      ("driver_cpu_seconds", "the bench driving the split")):
+        m, lo, hi, n = stats(place, key)
+        out.append(f"| {place} | {what} | {m:.2f} s | {lo:.2f} s | {hi:.2f} s |")
+    cpu_ratios[place] = stats(place, "loop_cpu_seconds")[0] / stats(place, "split_cpu_seconds")[0]
+    out.append(f"| {place} | loop / split (ratio of the medians) | {cpu_ratios[place]:.3f} | | |")
+
+out.append("")
+out.append("Every run, in the order made (seconds; the split's pieces each, then the loop's):")
+out.append("")
+detail = ["| Place | Run | First | Split (1 + 2) | Loop (1 + 2) | Loop's flushes |",
+          "|---|---|---|---|---|---|"]
+for (place, run) in sorted(runs, key=lambda k: (k[0] != "disk", k[1])):
+    r = runs[(place, run)]
+    if "split_seconds" not in r:
+        continue
+    detail.append(
+        f"| {place} | {run} | {'split' if run % 2 else 'loop'} | "
+        f"{r.get('split_seconds', nan):.2f} ({r.get('split_piece1_seconds', nan):.2f} + "
+        f"{r.get('split_piece2_seconds', nan):.2f}) | "
+        f"{r.get('loop_seconds', nan):.2f} ({r.get('loop_piece1_seconds', nan):.2f} + "
+        f"{r.get('loop_piece2_seconds', nan):.2f}) | "
+        f"{r.get('loop_flush_seconds', nan):.2f} |")
+out += detail
+
+answers = values[("disk", "answer_median_ms")] + values[("tmpfs", "answer_median_ms")]
+answer_max = values[("disk", "answer_max_ms")] + values[("tmpfs", "answer_max_ms")]
+peaks = values[("disk", "peak_working_set")] + values[("tmpfs", "peak_working_set")]
+identical = (values[("disk", "pieces_identical")] + values[("tmpfs", "pieces_identical")])
+scripts = values[("disk", "script_written")] + values[("tmpfs", "script_written")]
+kept = [
+    ("Pieces of every run joined natively, identical to the source",
+     "yes" if identical and all(identical) else "NO"),
+    ("Joining script written by every split", "yes" if scripts and all(scripts) else "NO"),
+    ("Joining script under Wine's cmd.exe rebuilds the source",
+     "yes" if values[("tmpfs", "rejoin_identical")] == [1.0] else "NO"),
+    ("Window answer time while copying, median of the runs' medians",
+     f"{statistics.median(answers):.2f} ms" if answers else "none"),
+    ("Window answer time while copying, maximum", f"{max(answer_max):.2f} ms" if answer_max else "none"),
+    ("Gauge levels seen rising in the 999,999,999-byte piece (then the full fill)",
+     f"{one('tmpfs', 'profile_band_levels_seen'):.0f}, up to level "
+     f"{one('tmpfs', 'profile_last_level_seen'):.0f} of 51"),
+    ("Peak working set of Kestrand.exe", f"{max(peaks) / 1048576:.1f} MiB" if peaks else "none"),
 ]
-head = f"Median of {runs} runs"
-width = max(len(r[0]) for r in rows)
-second = max([len(head)] + [len(r[1]) for r in rows])
-table = [f"| {'What':<{width}} | {head:<{second}} |", f"|{'-' * (width + 2)}|{'-' * (second + 2)}|"]
-table += [f"| {a:<{width}} | {b:<{second}} |" for a, b in rows]
-print("\n".join(table))
+out.append("")
+out.append("| What | Result |")
+out.append("|---|---|")
+out += [f"| {a} | {b} |" for a, b in kept]
+
+out.append("")
+out.append("Where the time goes: the real window hosted in one process, one 999,999,999-byte "
+           "piece by the real piece writer after the same piece by the bare loop, then the "
+           "costs around the copy one by one:")
+out.append("")
+out.append("| What | disk | tmpfs |")
+out.append("|---|---|---|")
+profile = [
+    ("Bare loop, piece 1 (flush included)", "profile_loop_seconds", "{:.2f} s"),
+    ("  of which the flush", "profile_loop_flush_seconds", "{:.2f} s"),
+    ("  per 512-byte block", "profile_loop_block_us", "{:.2f} µs"),
+    ("  processor time", "profile_loop_cpu_seconds", "{:.2f} s"),
+    ("Real piece writer, piece 1, from Ok to the next destination offered", "profile_writer_seconds", "{:.2f} s"),
+    ("  processor time (the whole process)", "profile_writer_cpu_seconds", "{:.2f} s"),
+    ("Starting a thread (_beginthread to its first instruction)", "profile_thread_start_us", "{:.0f} µs"),
+    ("One band of the gauge", "profile_band_us", "{:.0f} µs"),
+    ("The full gauge", "profile_full_gauge_us", "{:.0f} µs"),
+    ("A message sent from another thread, answered", "profile_send_us", "{:.0f} µs"),
+    ("A repaint of the whole window", "profile_repaint_us", "{:.0f} µs"),
+]
+for what, key, fmt in profile:
+    out.append(f"| {what} | {fmt.format(one('disk', key))} | {fmt.format(one('tmpfs', key))} |")
+writer = {p: one(p, "profile_writer_seconds") for p in ("disk", "tmpfs")}
+loop1 = {p: one(p, "profile_loop_seconds") for p in ("disk", "tmpfs")}
+out.append(f"| writer / loop (speed) | {loop1['disk'] / writer['disk']:.3f} | "
+           f"{loop1['tmpfs'] / writer['tmpfs']:.3f} |")
+cpu_loop = {p: one(p, "profile_loop_cpu_seconds") for p in ("disk", "tmpfs")}
+cpu_writer = {p: one(p, "profile_writer_cpu_seconds") for p in ("disk", "tmpfs")}
+out.append(f"| loop / writer (processor time) | {cpu_loop['disk'] / cpu_writer['disk']:.3f} | "
+           f"{cpu_loop['tmpfs'] / cpu_writer['tmpfs']:.3f} |")
+out.append(f"| Running under WoW64 | {'yes' if one('disk', 'profile_wow64') else 'no'} | "
+           f"{'yes' if one('tmpfs', 'profile_wow64') else 'no'} |")
+
+out.append("")
+for place in ("disk", "tmpfs"):
+    levels = one(place, "profile_band_levels_seen")
+    around = (one(place, "profile_thread_start_us") + levels * one(place, "profile_band_us") +
+              one(place, "profile_full_gauge_us") + one(place, "profile_send_us") +
+              one(place, "profile_repaint_us")) / 1e6
+    out.append(f"On {place}, what the writer does around the copy of the first piece (a thread "
+               f"start, {levels:.0f} bands, the full gauge, the notification and a whole repaint "
+               f"for the one it causes) adds up to {around * 1000:.1f} ms, "
+               f"{around / one(place, 'profile_loop_seconds') * 100:.2f} % of the bare loop's "
+               "time for that piece.")
+out.append("")
+if machine != "i386":
+    out.append("WoW64 is not measured here: no 32-bit code runs on this host. Where it does, both "
+               "the split and the loop run under it, so the ratio holds the program against the "
+               "same platform cost.")
+    out.append("")
+for place in ("tmpfs", "disk"):
+    holds = "holds" if ratios[place] >= 0.9 else "does NOT hold"
+    out.append(f"On {place}, 0.9 {holds}: the split runs at {ratios[place]:.3f} of the bare loop's speed "
+               f"(ratio of the medians; in processor time {cpu_ratios[place]:.3f}).")
+out.append("")
+out.append(f"Load average before and after: {notes.get('load_before', '?')}, {notes.get('load_after', '?')}.")
+
+text = "\n".join(out)
+print(text)
 with open(target, "w") as doc:
     doc.write("# Benchmarks\n\n")
     doc.write(f"Measured by `make bench` on {datetime.date.today().isoformat()}: "
-              f"{cores} cores, {memory} of memory, {wine}. A 1 GiB file of random bytes, "
-              "page cache warm; throughput in decimal MB/s; every figure is the median of "
-              f"{runs} runs made in the same run of the script, except the maxima.\n\n")
-    doc.write("\n".join(table) + "\n")
+              f"{cores} cores shared with other work, {memory} of memory, {wine}. "
+              "A 1 GiB file of random bytes cut into 999,999,999 bytes and the rest, in the "
+              "same folder by both. The split and the bare loop alternate, the one going first "
+              "alternating too; before every run the previous outputs are deleted, `sync` runs "
+              "and the source is read into the page cache. Both flush each piece before "
+              "closing it. Times are taken inside the Windows programs, so Wine's start-up is "
+              "outside them; the split's time runs from the press of \"Ok\" at a piece's size "
+              "to the next destination offered (for the last piece: to the window's end, "
+              "the joining script written).\n\n")
+    doc.write(text + "\n")

@@ -1,5 +1,7 @@
-// One timed split of a large file through the real window of Kestrand.exe, driven from
-// this separate process, with the window's answer time sampled while the pieces are copied.
+// One timed split of a large file into two pieces through the real window of Kestrand.exe,
+// driven from this separate process, with the window's answer time sampled while the
+// pieces are copied. Each piece is timed from the press of "Ok" at its size to the next
+// destination offered, the last one to the window's end (its joining script written).
 #include <windows.h>
 #include <psapi.h>
 
@@ -8,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "split/piece_writer.h"
+#include "bench/unix_cpu.h"
 #include "support/remote_window.h"
 
 namespace {
@@ -28,6 +30,8 @@ double now()
 struct Samples {
     std::vector<double> answerMs;
     SIZE_T peakWorkingSet = 0;
+    std::string cpuStat;     // Kestrand.exe's /proc stat file
+    double lastCpu = -1;     // its processor time at the latest sample
 };
 
 // Until done() holds: every 10 ms, how long the window takes to answer a message.
@@ -38,27 +42,13 @@ void sampleWhileCopying(RemoteKestrand &k, const std::function<bool()> &done, Sa
         DWORD_PTR result = 0;
         if (SendMessageTimeoutA(k.window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result))
             samples.answerMs.push_back((now() - start) * 1000.0);
+        double cpu = unixCpuSeconds(samples.cpuStat);
+        if (cpu >= 0) samples.lastCpu = cpu;
         PROCESS_MEMORY_COUNTERS memory{};
         if (GetProcessMemoryInfo(k.process.hProcess, &memory, sizeof memory))
             samples.peakWorkingSet = std::max(samples.peakWorkingSet, memory.PeakWorkingSetSize);
         Sleep(10);
     }
-}
-
-int fillsFor(uint32_t total)
-{
-    // The bands the writer draws: one per rise of the level, and the final fill.
-    int fills = 0;
-    int32_t level = -1;
-    for (uint32_t left = total; left > 512;) {
-        left -= 512;
-        int32_t next = progressLevel(left, total);
-        if (next > level) {
-            ++fills;
-            level = next;
-        }
-    }
-    return fills + 1;
 }
 
 double median(std::vector<double> v)
@@ -78,39 +68,50 @@ int main(int argc, char **argv)
     }
     std::string exe = argv[1], source = argv[2];
     uint32_t first = uint32_t(strtoul(argv[3], nullptr, 10));
+    const std::string self = ownStat();
     RemoteKestrand k;
     if (!launchKestrand(exe, source, "", k)) return printf("bench: no window\n"), 1;
     HWND dest = k.control(22), size = k.control(23), ok = k.control(28);
     postClick(ok);
     Samples samples;
-    double copying = 0;
+    samples.cpuStat = findWineProcessStat(exe);
+    double copying = 0, pieces[2] = {0, 0}, cpu = 0, ownCpu = 0;
     for (int piece = 1; piece <= 2; ++piece) {
         waitUntil([&] { return IsWindowEnabled(dest) != 0; });
         std::string name = getText(dest);
         postClick(ok);
         waitUntil([&] { return IsWindowEnabled(size) != 0; });
         setText(size, std::to_string(first));
-        double start = now();
+        double start = now(), cpuStart = unixCpuSeconds(samples.cpuStat), ownStart = unixCpuSeconds(self);
         postClick(ok);
         // Finished: the next destination is offered, or the window is gone.
         auto finished = [&] {
-            if (WaitForSingleObject(k.process.hProcess, 0) == WAIT_OBJECT_0) return true;
+            if (!IsWindow(k.window)) return true;
             return IsWindowEnabled(dest) && getText(dest) != name;
         };
         waitUntil([&] { return !IsWindowEnabled(size); });
         sampleWhileCopying(k, finished, samples);
-        copying += now() - start;
+        pieces[piece - 1] = now() - start;
+        copying += pieces[piece - 1];
+        ownCpu += unixCpuSeconds(self) - ownStart;
+        // After the last piece the process may be gone: then its last sample counts.
+        double cpuEnd = unixCpuSeconds(samples.cpuStat);
+        cpu += (cpuEnd >= 0 ? cpuEnd : samples.lastCpu) - cpuStart;
     }
     long code = waitForExit(k, 60000);
     closeRemote(k);
     double maxAnswer = samples.answerMs.empty() ? 0
                                                 : *std::max_element(samples.answerMs.begin(), samples.answerMs.end());
+    printf("split_piece1_seconds %.4f\n", pieces[0]);
+    printf("split_piece2_seconds %.4f\n", pieces[1]);
     printf("split_seconds %.4f\n", copying);
+    if (samples.cpuStat.empty()) printf("bench: Kestrand.exe not found in /proc\n");
+    printf("split_cpu_seconds %.4f\n", samples.cpuStat.empty() ? -1.0 : cpu);
+    printf("driver_cpu_seconds %.4f\n", self.empty() ? -1.0 : ownCpu);
     printf("answer_median_ms %.3f\n", median(samples.answerMs));
     printf("answer_max_ms %.3f\n", maxAnswer);
     printf("answer_samples %u\n", unsigned(samples.answerMs.size()));
     printf("peak_working_set %lu\n", (unsigned long)samples.peakWorkingSet);
-    printf("fills_first_piece %d\n", fillsFor(first));
     printf("exit_code %ld\n", code);
     return code == 0 ? 0 : 1;
 }
