@@ -19,10 +19,6 @@ uint64_t freeBytes(const std::string &root)
     return available.QuadPart;
 }
 
-    CloseHandle(f);
-    return left == 0;
-}
-
 }  // namespace
 
 class FullDriveTest : public PieceRunFixture {};

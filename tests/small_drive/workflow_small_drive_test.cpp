@@ -145,10 +145,6 @@ TEST_F(SmallDrive, LastPieceThatFailsIsOfferedAgainAndTheScriptWaitsForIt)
 
 namespace {
 
-    CloseHandle(f);
-    ASSERT_EQ(left, 0u) << "the filler did not fit";
-}
-
 bool focusOnAnEnabledControlOrNowhere()
 {
     HWND focus = GetFocus();
