@@ -8,21 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/clock.h"
 #include "bench/unix_cpu.h"
 
 namespace {
-
-double now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 char block[512];
 

@@ -10,22 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/clock.h"
 #include "bench/unix_cpu.h"
 #include "support/remote_window.h"
 
 namespace {
-
-double now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 struct Samples {
     std::vector<double> answerMs;

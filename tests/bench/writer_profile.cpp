@@ -14,23 +14,12 @@
 #include <vector>
 
 #include "app/display.h"
+#include "bench/clock.h"
 #include "bench/unix_cpu.h"
 #include "state/split_state.h"
 #include "support/window_host.h"
 
 namespace {
-
-double now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
-}
 
 double medianOf(std::vector<double> v)
 {
