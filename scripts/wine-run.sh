@@ -30,8 +30,8 @@ KESTRAND_SCREENSHOTS="Z:$(echo "$slot_dir/shots" | tr / '\\')"
 wine() { chroot "$wine_root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$PWD" /usr/lib/wine/wine64 "$@"; }
 
 # Wine 10.0's server can freeze for good (all its processes stuck, the server at 100 %
-# CPU) after a few programs have come and gone in one life of it. So every program
-# here gets a server of its own, started before and ended after it.
+# CPU). Every program here gets a server of its own, started before and ended after
+# it, so that a freeze takes only that program with it.
 stop_slot_server "$slot_dir"
 chroot "$wine_root" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 # Wine's background services start here, away from the caller's pipes: CTest would
