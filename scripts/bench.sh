@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
 . "$root/scripts/wine-slots.sh"
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
-if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT "$0" "$build"; fi
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build"; fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
   in_private_mounts "$0" "$build"
@@ -38,24 +38,7 @@ mkdir -p "$disk" "$ram"
 # The source, its pieces and the joined copy at the end: 3 GiB and the metadata.
 mount -t tmpfs -o size=4g tmpfs "$ram" || exit 1
 start_slots 1 "$build/wine/bench" "$root" || exit 1
-build=$(runnable_build "$build" "$root") || exit 1
-
-# The machine of the exe measured, from its PE header: i386 or x86-64.
-pe_machine() {
-  local pe
-  pe=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
-  case $(od -An -t x2 -j $((pe + 4)) -N 2 "$1" | tr -d ' ') in
-    014c) echo i386 ;;
-    8664) echo x86-64 ;;
-    *) echo unknown ;;
-  esac
-}
-measured=$(pe_machine "$build/Kestrand.exe")
-if [ "$measured" = i386 ]; then
-  what="the shipped 32-bit Kestrand.exe and a 32-bit bare loop (WoW64)"
-else
-  what="the x86-64 build of the same sources and an x86-64 bare loop: THIS KERNEL RUNS NO 32-BIT CODE, so the shipped 32-bit Kestrand.exe was NOT measured"
-fi
+what="the shipped 32-bit Kestrand.exe and a 32-bit bare loop, 32-bit code running $i386_how"
 echo "bench: measuring $what"
 
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
@@ -146,4 +129,4 @@ note "- load_after $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 
 wine_version=$(in_wine_root /usr/lib/wine/wine64 --version 2>/dev/null)
 python3 "$root/scripts/bench_report.py" "$results" "$size" "$(nproc)" \
-  "$(free -g | awk '/^Mem:/ {print $2}') GiB" "$wine_version" "$measured" "$root/docs/benchmarks.md"
+  "$(free -g | awk '/^Mem:/ {print $2}') GiB" "$wine_version" "$i386_how" "$root/docs/benchmarks.md"

@@ -5,11 +5,11 @@
 # nothing else, InitCommonControls by ordinal, and the two icons. Prints the size.
 # Every failed rule is reported, not only the first; the exit code is 1 if any failed.
 #
-# Usage: check-pe.sh [--stripped] i386|x86-64 EXE
+# Usage: check-pe.sh [--stripped] i386 EXE
 #   --stripped  also require that the symbols have been stripped (the shipped file)
 set -u
 
-usage() { echo "usage: check-pe.sh [--stripped] i386|x86-64 EXE" >&2; exit 2; }
+usage() { echo "usage: check-pe.sh [--stripped] i386 EXE" >&2; exit 2; }
 
 stripped=0
 if [ "${1:-}" = --stripped ]; then stripped=1; shift; fi
@@ -29,7 +29,6 @@ icon_group_bytes=20
 
 case $arch in
   i386)   objdump=i686-w64-mingw32-objdump;   format=pei-i386;   magic=PE32 ;;
-  x86-64) objdump=x86_64-w64-mingw32-objdump; format=pei-x86-64; magic=PE32+ ;;
   *) usage ;;
 esac
 

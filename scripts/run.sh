@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT "$0" "$build"
+  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build"
 fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
@@ -21,13 +21,7 @@ fi
 # Its own prefix, so that it can run beside `make test`.
 wine_dir=$build/wine/run
 out=$root/build/run
-shooter_pid=""
-cleanup() {
-  if [ -n "$shooter_pid" ]; then kill "$shooter_pid" 2>/dev/null; wait "$shooter_pid" 2>/dev/null; fi
-  shooter_pid=""
-  stop_slots
-}
-trap cleanup EXIT
+trap stop_slots EXIT
 trap 'exit 130' INT TERM HUP
 mkdir -p "$wine_dir"
 
@@ -40,7 +34,6 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     export XAUTHORITY=$wine_dir/xauthority
   fi
   start_slots 1 "$wine_dir" "$root" || exit 1
-  build=$(runnable_build "$build" "$root") || exit 1
   # Wine maps / to Z:, so a Unix path becomes Z:\ with backslashes.
   tail=""
   if [ -n "${FILE:-}" ]; then
@@ -56,31 +49,15 @@ fi
 rm -rf "$out"
 mkdir -p "$out"
 start_slots 1 "$wine_dir" "$root" || exit 1
-build=$(runnable_build "$build" "$root") || exit 1
 exe=$build/Kestrand.exe
 display=$(cat "$wine_dir/slot0/display")
 echo "run: no display here, so a demonstration on a private one ($display)"
-
-# The demo asks for its screenshot through a file, since it runs inside Wine.
-(
-  for _ in $(seq 1 600); do
-    if [ -f "$out/shoot" ]; then
-      DISPLAY=$display import -window root -crop "$(head -n 1 "$out/shoot")" +repage "$out/kestrand.png" 2>/dev/null
-      touch "$out/shot"
-      exit 0
-    fi
-    sleep 0.1
-  done
-) &
-shooter_pid=$!
 
 winout="Z:$(echo "$out" | tr / '\\')"
 winexe="Z:$(echo "$exe" | tr / '\\')"
 "$root/scripts/wine-run.sh" "$build/tests/kestrand_demo.exe" "$winexe" "$winout" sample.bin </dev/null
 status=$?
-wait "$shooter_pid" 2>/dev/null
-shooter_pid=""
-rm -f "$out/shoot" "$out/shot"
+cp "$wine_dir/slot0/shots/kestrand.png" "$out/kestrand.png" 2>/dev/null
 if [ $status -eq 0 ]; then
   echo "run: sample      $out/sample.bin"
   echo "run: pieces      $out/Separation/01 02 03"

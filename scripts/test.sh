@@ -13,20 +13,18 @@ build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 jobs=${TEST_JOBS:-2}
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=TEST_JOBS,KESTRAND_WINE_ROOT "$0" "$build" "$@"
+  exec sudo --preserve-env=TEST_JOBS,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build" "$@"
 fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
   in_private_mounts "$0" "$build" "$@"
 fi
 
-shooter_pid=""
 ctest_pid=""
 cleanup() {
   # Never wait here for CTest: a test that Wine froze would hold it forever.
-  for pid in $ctest_pid $shooter_pid; do kill -9 "$pid" 2>/dev/null; done
+  [ -n "$ctest_pid" ] && kill -9 "$ctest_pid" 2>/dev/null
   ctest_pid=""
-  shooter_pid=""
   stop_slots
 }
 trap cleanup EXIT
@@ -36,28 +34,7 @@ start=$(date +%s)
 start_slots "$jobs" "$build/wine" "$root" || exit 1
 echo "test: $jobs slots ready in $(( $(date +%s) - start )) s"
 
-build=$(runnable_build "$build" "$root") || exit 1
 export KESTRAND_SMALL_DRIVE=S:
-
-# Screenshots for the acceptance suite: a test inside Wine writes NAME.req into its
-# slot's folder with the window's geometry; ImageMagick shoots that slot's display
-# into NAME.png and NAME.bmp and answers with NAME.done. The last run's pictures stay.
-(
-  while true; do
-    for req in "$KESTRAND_WINE_DIR"/slot*/shots/*.req; do
-      [ -e "$req" ] || continue
-      base=${req%.req}
-      display=$(cat "${req%/shots/*}/display")
-      DISPLAY=$display import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
-      convert "$base.png" -type TrueColor "BMP3:$base.bmp" 2>/dev/null
-      rm -f "$req"
-      touch "$base.done"
-    done
-    sleep 0.05
-  done
-) &
-shooter_pid=$!
-disown "$shooter_pid"  # ended by its id at the end; no job notice then
 
 # One slot per test: CTest hands them out and the Wine wrapper reads which it got.
 resources=$KESTRAND_WINE_DIR/slots.json

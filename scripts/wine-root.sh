@@ -1,18 +1,20 @@
-# Sourced by the scripts that run Wine. The shipped exe is 32-bit; this machine's kernel
-# runs it only through Wine 10's WoW64 mode, which Debian 12 does not have. So Wine
-# lives in a Debian 13 (trixie) root of its own, made once with mmdebstrap from
-# Debian's archive and remade when its recipe below changes.
+# Sourced by the scripts that run Wine. The shipped exe is 32-bit. It runs under
+# Debian 13's Wine 10 with its 32-bit Linux loader (wine32:i386); where the kernel runs
+# no 32-bit code, that loader's processes go through the root's qemu-i386. wineserver
+# and the 64-bit Wine processes always run natively. Debian 12's own Wine and QEMU are
+# too old for either way, so Wine lives in a Debian 13 (trixie) root of its own, made
+# once with mmdebstrap from Debian's archive and remade when its recipe below changes.
 #
 # ensure_wine_root   makes the root when it is missing or stale (needs root)
-# enter_wine_mounts  mounts what Wine needs inside the root; call it only inside a
-#                    private mount namespace (see in_private_mounts), so the kernel
-#                    undoes every mount when the run ends, however it ends
+# enter_wine_mounts  mounts what Wine needs inside the root and makes 32-bit code run;
+#                    call it only inside a private mount namespace (in_private_mounts),
+#                    so the kernel undoes every mount when the run ends, however it ends
+# leave_wine_mounts  undoes both
 # in_wine_root CMD   runs CMD inside the root, in the current folder
 
 wine_root=${KESTRAND_WINE_ROOT:-/var/cache/kestrand/wine-root}
 # Changing any of these remakes the root.
-wine_root_recipe="mmdebstrap trixie amd64,i386 apt no-recommends wine wine64 libwine xvfb
-+ i386-windows PE DLLs of libwine:i386 into the amd64 wine"
+wine_root_recipe="mmdebstrap trixie amd64,i386 apt no-recommends wine wine32:i386 wine64 qemu-user xvfb"
 wine_root_stamp=$wine_root/.kestrand-recipe
 
 as_root() {
@@ -27,19 +29,15 @@ ensure_wine_root() {
   wine_root_current && return 0
   local new=$wine_root.new started
   started=$(date +%s)
-  echo "wine-root: making the Wine 10 root in $wine_root (about a minute, 2 GB)"
+  echo "wine-root: making the Wine 10 root in $wine_root (about 6 minutes, 2 GB)"
   as_root mkdir -p "$(dirname "$wine_root")"
   # A half-made root from an interrupted run is thrown away, never used.
   refuse_if_mounted "$new" && refuse_if_mounted "$wine_root" || return 1
   as_root rm -rf "$new"
-  # WoW64 needs the 32-bit PE DLLs beside the 64-bit ones (WINEDLLPATH is not enough);
-  # taken from libwine:i386 without installing its 32-bit Linux half.
+  # No i386 PE DLLs may go into the 64-bit Wine: with them wine64 switches to its
+  # WoW64 mode, which needs the kernel's 32-bit mode.
   as_root mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 \
-    --aptopt='APT::Install-Recommends "false"' --include=wine,wine64,libwine,xvfb \
-    --customize-hook='chroot "$1" sh -ec "cd /tmp && apt-get download -q libwine:i386 &&
-      dpkg-deb -x libwine_*_i386.deb lw &&
-      cp -a lw/usr/lib/i386-linux-gnu/wine/i386-windows/. /usr/lib/x86_64-linux-gnu/wine/i386-windows/ &&
-      rm -rf lw libwine_*_i386.deb"' \
+    --aptopt='APT::Install-Recommends "false"' --include=wine,wine32:i386,wine64,qemu-user,xvfb \
     trixie "$new" </dev/null >"$(dirname "$wine_root")/mmdebstrap.log" 2>&1 || {
       echo "wine-root: mmdebstrap failed, see $(dirname "$wine_root")/mmdebstrap.log" >&2
       return 1
@@ -75,7 +73,50 @@ enter_wine_mounts() {
   mount -t proc proc "$wine_root/proc"
   mount --rbind /dev "$wine_root/dev"
   mount --rbind /sys "$wine_root/sys"
-  bind_into_root "$project"
+  bind_into_root "$project" && enable_i386
+}
+
+# Where the kernel runs no i386 program (dmesg: "IA-32 emulation off"), this run hands
+# them to the root's qemu-i386 through a binfmt_misc entry of its own, named after its
+# process, so that runs side by side each remove only their own. The F flag opens the
+# interpreter now, so the entry also serves inside the root. binfmt_misc is mounted, if
+# need be, in this run's private mount namespace only.
+binfmt=/proc/sys/fs/binfmt_misc
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+i386_entry=""
+i386_how=""  # "natively" or "through qemu-i386", once enable_i386 has run
+
+i386_runs() { chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+
+# Another entry (a run beside this one, or the host's own qemu) may be what runs i386
+# code; it can go at any moment, so this run then relies on an entry of its own.
+foreign_i386_entry() { grep -q -s -x 'magic 7f454c4601010100000000000000000002000300' "$binfmt"/*; }
+
+enable_i386() {
+  if [ ! -e "$binfmt/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" || { echo "wine-root: cannot mount binfmt_misc" >&2; return 1; }
+  fi
+  # KESTRAND_I386=qemu takes the qemu road even where the kernel could do without.
+  if [ "${KESTRAND_I386:-}" != qemu ] && ! foreign_i386_entry && i386_runs; then
+    i386_how=natively
+    echo "wine-root: 32-bit code runs natively on this kernel"
+    return 0
+  fi
+  i386_entry=kestrand-i386-$$
+  printf ':%s:M::%s:%s:%s:F' "$i386_entry" "$i386_magic" "$i386_mask" "$wine_root/usr/bin/qemu-i386" \
+    >"$binfmt/register" || { i386_entry=""; echo "wine-root: cannot register qemu-i386 for i386 programs" >&2; return 1; }
+  if ! i386_runs; then
+    echo "wine-root: i386 programs do not run even through qemu-i386" >&2
+    return 1
+  fi
+  i386_how="through qemu-i386"
+  echo "wine-root: 32-bit code runs through qemu-i386 (this kernel runs none itself, or was told not to)"
+}
+
+disable_i386() {
+  [ -n "$i386_entry" ] && [ -e "$binfmt/$i386_entry" ] && echo -1 >"$binfmt/$i386_entry"
+  i386_entry=""
 }
 
 # A host folder seen inside the root at its own path.
@@ -101,6 +142,7 @@ host_folder_in_root() {
 # is still tidying up from leaving anything behind.
 leave_wine_mounts() {
   local project=$1
+  disable_i386
   umount -R "$wine_root$project" 2>/dev/null || umount -R -l "$wine_root$project" 2>/dev/null
   umount -R "$wine_root/dev" 2>/dev/null || umount -R -l "$wine_root/dev" 2>/dev/null
   umount -R "$wine_root/sys" 2>/dev/null || umount -R -l "$wine_root/sys" 2>/dev/null

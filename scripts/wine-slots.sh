@@ -5,19 +5,14 @@
 # each other's focus, screen or server (Wine 10's server hangs when two 32-bit
 # programs drive splits in one prefix at once).
 #
-# start_slots N WINE_DIR PROJECT   makes slots 0..N-1 under WINE_DIR
+# start_slots N WINE_DIR PROJECT   makes slots 0..N-1 under WINE_DIR, with a watcher
+#                                  that takes the screenshots asked for in them
 # stop_slots                       stops what start_slots started; safe to call twice
 
 slot_xvfb_pids=()
 slot_mounts=()
 slot_dirs=()
-
-slot_wine() {  # slot_wine DIR PROGRAM ARGS...: a Wine tool in that slot's prefix
-  local dir=$1
-  shift
-  chroot "$wine_root" /usr/bin/env WINEPREFIX="$dir/prefix" WINEDEBUG=-all \
-    WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY="$(cat "$dir/display" 2>/dev/null)" "$@"
-}
+shooter_pid=""
 
 # Xvfb picks a free number itself and tells it through a pipe. With slot_host_display
 # set, the slot uses that display (the user's own) instead.
@@ -41,26 +36,56 @@ start_slot_display() {
   echo ":$display" >"$dir/display"
 }
 
-# A prefix is made once and kept; a new root recipe makes it anew.
-prepare_slot_prefix() {
-  local dir=$1
-  if [ "$(cat "$dir/prefix/.kestrand-ready" 2>/dev/null)" != "$wine_root_recipe" ]; then
-    rm -rf "$dir/prefix"
-  fi
-  # A persistent server with its output on /dev/null: Wine's background services
-  # must not hold a test's pipes open, or CTest waits for them forever.
-  slot_wine "$dir" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-  if [ ! -f "$dir/prefix/.kestrand-ready" ]; then
-    slot_wine "$dir" /usr/lib/wine/wine64 wineboot -u </dev/null >/dev/null 2>&1
+# The Wine prefix is made once per root and kept in it (about 8 minutes where 32-bit
+# code goes through qemu-i386); each slot works on a copy of its own, remade when the
+# kept one is. Runs side by side make it one at a time.
+kept_prefix=/var/lib/kestrand/prefix  # as seen inside the root
+
+ensure_kept_prefix() {
+  local dir=$wine_root$kept_prefix started
+  mkdir -p "$(dirname "$dir")"
+  exec 8>"$dir.lock"
+  flock 8
+  if [ "$(cat "$dir/.kestrand-ready" 2>/dev/null | head -n 1)" != "$wine_root_recipe" ]; then
+    started=$(date +%s)
+    echo "slots: making the Wine prefix in $dir (once per root; minutes)"
+    rm -rf "$dir"
+    kept_wine /usr/lib/wine/wine64 wineboot -u </dev/null >/dev/null 2>&1
     # Without a window manager every hide or destroy of a window stalls 2 s;
     # unmanaged windows do not.
-    slot_wine "$dir" /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' \
-      /v Managed /d N /f </dev/null >/dev/null 2>&1 || return 1
-    echo "$wine_root_recipe" >"$dir/prefix/.kestrand-ready"
+    kept_wine /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' \
+      /v Managed /d N /f </dev/null >/dev/null 2>&1
+    local status=$?
+    # The registry reaches its files when the server ends of itself.
+    timeout 300 chroot "$wine_root" /usr/bin/env WINEPREFIX="$kept_prefix" /usr/lib/wine/wineserver -w \
+      </dev/null >/dev/null 2>&1 || status=1
+    if [ $status -ne 0 ] || [ ! -f "$dir/system.reg" ]; then
+      echo "slots: the Wine prefix could not be made" >&2
+      exec 8>&-
+      return 1
+    fi
+    # The second line tells the slots' copies which making they come from.
+    printf '%s\n%s\n' "$wine_root_recipe" "$(date +%s)" >"$dir/.kestrand-ready"
+    echo "slots: Wine prefix made in $(( $(date +%s) - started )) s"
+  fi
+  exec 8>&-
+}
+
+kept_wine() {
+  chroot "$wine_root" /usr/bin/env WINEPREFIX="$kept_prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES=mscoree,mshtml= "$@"
+}
+
+prepare_slot_prefix() {
+  local dir=$1 kept=$wine_root$kept_prefix
+  if ! cmp -s "$kept/.kestrand-ready" "$dir/prefix/.kestrand-ready"; then
+    rm -rf "$dir/prefix"
+    cp -a "$kept" "$dir/prefix" || return 1
+    # Wine names its server folder here; two copies sharing it would share a server.
+    rm -f "$dir/prefix/wineserver"
   fi
   ln -sfn "$dir/drives/r" "$dir/prefix/dosdevices/r:"
   ln -sfn "$dir/drives/s" "$dir/prefix/dosdevices/s:"
-  stop_slot_server "$dir"
 }
 
 start_slots() {
@@ -79,10 +104,33 @@ start_slots() {
   # After the drives, so that the root sees them.
   enter_wine_mounts "$project" || return 1
   for dir in "${slot_dirs[@]}"; do start_slot_display "$dir" || return 1; done
+  ensure_kept_prefix || return 1
   for dir in "${slot_dirs[@]}"; do prepare_slot_prefix "$dir" & pids+=($!); done
   for s in "${pids[@]}"; do wait "$s" || status=1; done
-  [ $status -eq 0 ] || echo "slots: a Wine prefix could not be prepared" >&2
-  return $status
+  [ $status -eq 0 ] || { echo "slots: a Wine prefix could not be copied" >&2; return 1; }
+  start_shooter
+}
+
+# A program inside Wine asks for a screenshot by writing NAME.req into its slot's shots
+# folder (KESTRAND_SCREENSHOTS), holding the geometry WxH+X+Y; ImageMagick shoots that
+# slot's display into NAME.png and NAME.bmp and answers with NAME.done.
+start_shooter() {
+  (
+    while true; do
+      for req in "$KESTRAND_WINE_DIR"/slot*/shots/*.req; do
+        [ -e "$req" ] || continue
+        base=${req%.req}
+        display=$(cat "${req%/shots/*}/display")
+        DISPLAY=$display import -window root -crop "$(head -n 1 "$req")" +repage "$base.png" 2>/dev/null
+        convert "$base.png" -type TrueColor "BMP3:$base.bmp" 2>/dev/null
+        rm -f "$req"
+        touch "$base.done"
+      done
+      sleep 0.05
+    done
+  ) &
+  shooter_pid=$!
+  disown "$shooter_pid"  # ended by its id in stop_slots; no job notice then
 }
 
 # Every process of this run shares its private mount namespace, and no other process
@@ -129,6 +177,8 @@ stop_slot_server() {
 
 stop_slots() {
   local dir pid m
+  [ -n "$shooter_pid" ] && kill -9 "$shooter_pid" 2>/dev/null
+  shooter_pid=""
   for dir in "${slot_dirs[@]}"; do stop_slot_server "$dir"; done
   for pid in "${slot_xvfb_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   end_rest_of_run
@@ -138,30 +188,4 @@ stop_slots() {
   slot_xvfb_pids=()
   slot_mounts=()
   slot_dirs=()
-}
-
-# runnable_build BUILD32 PROJECT: prints the build whose programs run here. Wine's own
-# 32-bit cmd.exe tells whether this kernel runs 32-bit code at all; some hosts switch
-# that off. There the same sources are built for x86-64 (build/win64) and run instead,
-# and the shipped 32-bit exe can only be checked from its file. Needs slot 0.
-runnable_build() {
-  local build32=$1 project=$2 win64 log
-  if KESTRAND_SLOT=0 "$project/scripts/wine-run.sh" \
-       /usr/lib/x86_64-linux-gnu/wine/i386-windows/cmd.exe /c echo 32-bit </dev/null 2>/dev/null \
-       | grep -q 32-bit; then
-    echo "$build32"
-    return 0
-  fi
-  {
-    echo "slots: THIS KERNEL DOES NOT RUN 32-BIT CODE, so the shipped Kestrand.exe cannot run here."
-    dmesg 2>/dev/null | grep -i -m 1 'ia-\?32' | sed 's/^/slots: the kernel says: /'
-    echo "slots: running the same sources built for x86-64 instead ($project/build/win64)."
-  } >&2
-  win64=$project/build/win64
-  log=$win64.log
-  cmake -S "$project" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$project/cmake/toolchain-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DKESTRAND_TESTS=ON -DKESTRAND_WIN32_EXE="$build32/Kestrand.exe" \
-    >"$log" 2>&1 && cmake --build "$win64" -j "$(nproc)" >>"$log" 2>&1 || { cat "$log" >&2; return 1; }
-  if grep -q -i 'warning' "$log"; then grep -i 'warning' "$log" >&2; return 1; fi
-  echo "$win64"
 }

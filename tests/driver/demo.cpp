@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "support/batch.h"
@@ -20,15 +21,21 @@ bool fail(const char *what)
     return false;
 }
 
-// Asks the script outside Wine for a screenshot of the window and waits for it.
-void takeScreenshot(HWND window, const std::string &folder)
+// Asks the runner's watcher outside Wine for a screenshot of the window (kestrand.png in
+// the slot's folder) and waits for it.
+void takeScreenshot(HWND window)
 {
+    const char *folder = getenv("KESTRAND_SCREENSHOTS");
+    if (!folder) return;
     RECT r;
     GetWindowRect(window, &r);
     char geometry[64];
     wsprintfA(geometry, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-    writeFile(folder + "\\shoot", geometry);
-    waitUntil([&] { return fileExists(folder + "\\shot"); }, 15000);
+    std::string base = std::string(folder) + "\\kestrand";
+    DeleteFileA((base + ".done").c_str());
+    writeFile(base + ".tmp", geometry);
+    MoveFileExA((base + ".tmp").c_str(), (base + ".req").c_str(), MOVEFILE_REPLACE_EXISTING);
+    waitUntil([&] { return fileExists(base + ".done"); }, 30000);
 }
 
 bool waitForDestinationStep(RemoteKestrand &k, int piece)
@@ -42,7 +49,7 @@ bool waitForDestinationStep(RemoteKestrand &k, int piece)
     });
 }
 
-bool splitSample(RemoteKestrand &k, const std::string &folder)
+bool splitSample(RemoteKestrand &k)
 {
     postClick(k.control(28));  // the source named on the command line
     for (int piece = 1; piece <= 3; ++piece) {
@@ -50,7 +57,7 @@ bool splitSample(RemoteKestrand &k, const std::string &folder)
         postClick(k.control(28));
         if (!waitUntil([&] { return IsWindowEnabled(k.control(23)) != 0; })) return fail("no size step");
         setText(k.control(23), pieceSizes[piece - 1]);
-        if (piece == 2) takeScreenshot(k.window, folder);
+        if (piece == 2) takeScreenshot(k.window);
         postClick(k.control(28));
     }
     return true;
@@ -71,7 +78,7 @@ int main(int argc, char **argv)
 
     RemoteKestrand k;
     if (!launchKestrand(exe, sample, folder, k)) return fail("Kestrand's window did not appear"), 1;
-    bool split = splitSample(k, folder);
+    bool split = splitSample(k);
     long code = waitForExit(k, 60000);
     closeRemote(k);
     if (!split) return 1;
