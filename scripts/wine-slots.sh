@@ -36,9 +36,9 @@ start_slot_display() {
   echo ":$display" >"$dir/display"
 }
 
-# The Wine prefix is made once per root and kept in it (about 8 minutes where 32-bit
-# code goes through qemu-i386); each slot works on a copy of its own, remade when the
-# kept one is. Runs side by side make it one at a time.
+# The Wine prefix is made once per root and kept in it (half a minute, 1.4 GB); each
+# slot works on a copy of its own, remade when the kept one is. Runs side by side make
+# it one at a time.
 kept_prefix=/var/lib/kestrand/prefix  # as seen inside the root
 
 ensure_kept_prefix() {
