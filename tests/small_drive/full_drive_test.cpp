@@ -67,6 +67,7 @@ TEST_F(FullDriveWorkflow, MiddlePieceFailsOnAFullDriveAndIsWrittenWholeAfterSpac
     EXPECT_TRUE(fileBytes(pieces / "01") == source.substr(0, firstBytes));
     EXPECT_TRUE(fileBytes(pieces / "03") == source.substr(firstBytes + secondBytes));
     EXPECT_EQ(std::string(state.pieceNames), "01 02 03 ");
+    EXPECT_TRUE(fileExists(pieces / "data.bat"));
     EXPECT_EQ(answerer.count(), 0u);
 }
 

@@ -43,7 +43,7 @@ Notice PieceRunFixture::finishPiece(TestWindow &window)
     EXPECT_TRUE(window.waitForNotices(expected_)) << "no piece-finished notification";
     waitForPieceWriter();
     EXPECT_EQ(state.writerRunning.load(), 0u);
-    if (window.notices().size() < expected_) return Notice{~0u, ~0u, 99, 0};
+    if (window.notices().size() < expected_) return Notice{~0u, ~0u, 99};
     return window.notices()[expected_ - 1];
 }
 

@@ -54,8 +54,7 @@ LRESULT CALLBACK TestWindow::proc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     TestWindow *self = reinterpret_cast<TestWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self && message == WM_USER) {
-        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount,
-                                        state.gaugeLevel.load(), state.pieceBytes.load()});
+        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount, state.gaugeLevel.load()});
         LRESULT handled = mainWindowProc(window, message, wParam, lParam);
         if (self->onNotice) self->onNotice();
         return handled;

@@ -15,7 +15,6 @@ struct Notice {
     uint32_t copyState;
     uint32_t pieceCount;
     int32_t gaugeLevel;
-    uint32_t pieceBytes;
 };
 
 // Pixels of a client area, row by row, as COLORREF values.
