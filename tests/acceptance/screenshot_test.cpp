@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "acceptance/session.h"
+#include "support/test_window.h"
 
 namespace {
 
@@ -29,21 +30,21 @@ protected:
         for (POINT p : backgroundPoints)
             EXPECT_EQ(shot.at(p.x, p.y), backgroundColour) << name << " at " << p.x << "," << p.y;
     }
-    // Around the gauge, outside the flask, only the background; inside it, `allowed` colours.
-    static void expectGauge(const Shot &shot, const std::string &name, std::vector<uint32_t> allowed)
+    // Around the gauge only the background and the colours `inside` allows; at the flask's
+    // probe points those colours inside and the background outside.
+    static void expectGauge(const Shot &shot, const std::string &name, const std::vector<uint32_t> &inside)
     {
         if (shot.rgb.empty()) return;
-        int wrongOutside = 0, wrongInside = 0;
+        auto among = [](uint32_t c, const std::vector<uint32_t> &colours) {
+            return std::find(colours.begin(), colours.end(), c) != colours.end();
+        };
+        int wrong = 0;
         for (int y = 114; y < 176; ++y)
-            for (int x = 391; x < 439; ++x) {
-                uint32_t c = shot.at(x, y);
-                if (!insideFlask(x, y))
-                    wrongOutside += c != backgroundColour;
-                else
-                    wrongInside += std::find(allowed.begin(), allowed.end(), c) == allowed.end();
-            }
-        EXPECT_EQ(wrongOutside, 0) << name << ": drawn outside the flask";
-        EXPECT_EQ(wrongInside, 0) << name << ": unexpected colours inside the flask";
+            for (int x = 391; x < 439; ++x) wrong += shot.at(x, y) != backgroundColour && !among(shot.at(x, y), inside);
+        EXPECT_EQ(wrong, 0) << name << ": unexpected colours around the gauge";
+        for (const FlaskProbe &p : flaskProbes)
+            EXPECT_TRUE(p.inside ? among(shot.at(p.x, p.y), inside) : shot.at(p.x, p.y) == backgroundColour)
+                << name << ": " << (p.inside ? "inside" : "outside") << " the flask at " << p.x << "," << p.y;
     }
     // Filled rows, counted up from the flask's bottom row 169, which must form one band.
     static int filledRows(const Shot &shot, const std::string &name)

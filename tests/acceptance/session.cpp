@@ -5,8 +5,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "support/test_window.h"
-
 const char sourcePhase[] = "10010011";
 const char destinationPhase[] = "01000011";
 const char sizePhase[] = "00101111";
@@ -200,52 +198,15 @@ DriveFolder::~DriveFolder() { removeTree(path_); }
 
 // ---- the running program ----
 
-namespace {
-
-struct MainWindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK findMainWindow(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<MainWindowSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (pid != search->pid || !IsWindowVisible(window) || lstrcmpA(name, "Kestrand") != 0) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-}  // namespace
-
 Session::~Session() { closeRemote(k); }
 
 bool Session::start(const std::string &tail, const std::string &folder)
 {
-    std::string exe = kestrandExe();
-    std::string line = "\"" + exe + "\"" + (tail.empty() ? "" : " " + tail);
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back(0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &k.process))
-        return false;
-    return waitUntil(
-        [&] {
-            if (messageBoxOf(pid())) {
-                SeenBox seen = answer(IDOK, 5000);
-                if (seen.caption != "<none>") early.push_back(seen);
-            }
-            MainWindowSearch search{pid(), nullptr};
-            EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
-            if (search.found) takeWindow(k, search.found);
-            return k.window != nullptr;
-        },
-        30000);
+    return launchKestrand(kestrandExe(), tail, folder, k, 30000, [&] {
+        if (!messageBoxOf(pid())) return;
+        SeenBox seen = answer(IDOK, 5000);
+        if (seen.caption != "<none>") early.push_back(seen);
+    });
 }
 
 std::string Session::enabled() const
@@ -466,12 +427,6 @@ bool takeShot(HWND window, const std::string &name, Shot &shot)
     MoveFileExA((base + ".tmp").c_str(), (base + ".req").c_str(), MOVEFILE_REPLACE_EXISTING);
     if (!waitUntil([&] { return fileExists(base + ".done"); }, 30000)) return false;
     return readBmp(base + ".bmp", shot);
-}
-
-bool insideFlask(int x, int y)
-{
-    static HRGN flask = flaskRegion();
-    return PtInRegion(flask, x, y) != 0;
 }
 
 namespace {

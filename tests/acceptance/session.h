@@ -110,8 +110,6 @@ bool takeShot(HWND window, const std::string &name, Shot &shot);
 constexpr uint32_t backgroundColour = 0x00C4BC;
 constexpr uint32_t emptyColour = 0x00641E;
 constexpr uint32_t fillColour = 0x50FA78;
-// The flask as the window draws it, in client coordinates.
-bool insideFlask(int x, int y);
 // A message box's icon kind (MB_ICONERROR, ...), told from a screenshot of it.
 UINT iconOfBox(HWND box);
 Shot renderIcon(HICON icon, uint32_t background, int width, int height);

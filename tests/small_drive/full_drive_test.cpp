@@ -8,7 +8,9 @@
 #include "split/rejoin_script.h"
 #include "support/batch.h"
 #include "support/files.h"
+#include "support/message_boxes.h"
 #include "support/piece_runs.h"
+#include "support/workflow_fixture.h"
 
 namespace {
 
@@ -21,44 +23,52 @@ uint64_t freeBytes(const std::string &root)
 
 }  // namespace
 
-class FullDriveTest : public PieceRunFixture {};
+class FullDriveTest : public SplitFixture {};
+class FullDriveWorkflow : public Workflow {};
 
-TEST_F(FullDriveTest, PieceFailsOnAFullDriveAndIsWholeAfterSpaceIsFreed)
+TEST_F(FullDriveWorkflow, MiddlePieceFailsOnAFullDriveAndIsWrittenWholeAfterSpaceIsFreed)
 {
     const char *drive = getenv("KESTRAND_SMALL_DRIVE");
     ASSERT_TRUE(drive && *drive) << "no small drive: KESTRAND_SMALL_DRIVE is not set (the test runner mounts one)";
-    const std::string root = std::string(drive) + "\\";
     const uint32_t firstBytes = 100 * 1024 + 3, secondBytes = 1024 * 1024 + 200;
-    TempFolder here;
     std::string source = randomBytes(firstBytes + secondBytes + 999, 23);
-    writeFile(here / "data.bin", source);
-    openSource(here / "data.bin");
+    writeFile(folder / "data.bin", source);
     TempFolder pieces(drive);
-    TestWindow window;
+    BoxAnswerer answerer;
+    acceptSource(folder / "data.bin");
+    typeInto(state.destEdit, pieces / "01");
+    acceptDestination();
+    writePiece(std::to_string(firstBytes));
+    ASSERT_EQ(state.step, 4);
+    acceptDestination();
 
-    Notice notice = runPiece(window, pieces / "01", firstBytes);
-    ASSERT_EQ(notice.copyState, uint32_t(Active));
-
-    // Leave a quarter of the second piece's room, so its writing fails halfway.
-    uint64_t space = freeBytes(root);
-    ASSERT_GT(space, uint64_t(secondBytes) + 512 * 1024) << "the small drive is too full already";
+    // Leave a quarter of the second piece's room once its size has been judged (in another
+    // folder for once), so that its writing fails on the way.
+    ASSERT_GT(freeBytes(std::string(drive) + "\\"), uint64_t(secondBytes) + 512 * 1024)
+        << "the small drive is too full already";
     ASSERT_TRUE(fillDrive(pieces / "filler", 256 * 1024));
-    notice = runPiece(window, pieces / "02", secondBytes);
-    EXPECT_EQ(notice.copyState, uint32_t(Failed));
-    EXPECT_EQ(notice.pieceCount, 1u);
+    SetCurrentDirectoryA(folder.path().c_str());
+    writePiece(std::to_string(secondBytes));
+    SetCurrentDirectoryA(pieces.path().c_str());
+    ASSERT_TRUE(pieceFailedShown());
+    EXPECT_EQ(state.pieceCount, 1u);
     EXPECT_LT(fileSize(pieces / "02"), uint64_t(secondBytes));
     EXPECT_GT(fileSize(pieces / "02"), 0u);
 
+    // Ok once more: the piece is cut again from its own start, not from where it stopped.
     ASSERT_TRUE(DeleteFileA((pieces / "filler").c_str()));
-    notice = runPiece(window, pieces / "02", secondBytes, true);
-    EXPECT_EQ(notice.copyState, uint32_t(Active));
+    writePiece(std::to_string(secondBytes));
+    ASSERT_EQ(state.step, 6);
     EXPECT_TRUE(fileBytes(pieces / "02") == source.substr(firstBytes, secondBytes));
 
-    notice = runPiece(window, pieces / "03", 999);
-    EXPECT_EQ(notice.copyState, uint32_t(Active));
+    acceptDestination();
+    writePiece("999");
+    EXPECT_TRUE(quitSeen());
     EXPECT_TRUE(fileBytes(pieces / "01") == source.substr(0, firstBytes));
     EXPECT_TRUE(fileBytes(pieces / "03") == source.substr(firstBytes + secondBytes));
     EXPECT_EQ(std::string(state.pieceNames), "01 02 03 ");
+    EXPECT_TRUE(fileExists(pieces / "data.bat"));
+    EXPECT_EQ(answerer.count(), 0u);
 }
 
 // The receiving side's disk has room for the pieces but not for the joined file.

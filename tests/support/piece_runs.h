@@ -1,4 +1,5 @@
-// Running the real piece writer from a test, the way the window does it.
+// The real piece writer run from a test, outside any dialogue, with its inputs set as the
+// window sets them.
 #pragma once
 
 #include <string>
@@ -8,14 +9,13 @@
 
 class PieceRunFixture : public SplitFixture {
 protected:
+    void SetUp() override;
     void TearDown() override;
 
     // Opens `path` as the split's source, as the source check leaves it.
     void openSource(const std::string &path, DWORD access = GENERIC_READ);
-    // One attempt at a piece into `dest`: the first attempt takes `bytes`, a renewed one
-    // (`renewed`) rewinds to the piece's start and cuts `bytes` from there. Returns the
-    // notice the window received.
-    Notice runPiece(TestWindow &window, const std::string &dest, uint32_t bytes, bool renewed = false);
+    // One piece of `bytes` into `dest`; returns the notice the window received.
+    Notice runPiece(TestWindow &window, const std::string &dest, uint32_t bytes);
     // Starts a piece and returns at once; finish it with finishPiece.
     void beginPiece(const std::string &dest, uint32_t bytes);
     Notice finishPiece(TestWindow &window);

@@ -40,7 +40,7 @@ bool waitUntil(const std::function<bool()> &done, DWORD timeoutMs)
 }
 
 bool launchKestrand(const std::string &exe, const std::string &tail, const std::string &folder,
-                    RemoteKestrand &kestrand, DWORD timeoutMs)
+                    RemoteKestrand &kestrand, DWORD timeoutMs, const std::function<void()> &meanwhile)
 {
     std::string line = "\"" + exe + "\"" + (tail.empty() ? "" : " " + tail);
     std::vector<char> buffer(line.begin(), line.end());
@@ -53,6 +53,7 @@ bool launchKestrand(const std::string &exe, const std::string &tail, const std::
     DWORD pid = kestrand.process.dwProcessId;
     return waitUntil(
         [&] {
+            if (meanwhile) meanwhile();
             WindowSearch search{pid, "Kestrand", nullptr};
             EnumWindows(findTopWindow, reinterpret_cast<LPARAM>(&search));
             if (search.found) takeWindow(kestrand, search.found);

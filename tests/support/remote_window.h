@@ -22,9 +22,11 @@ struct RemoteKestrand {
 void takeWindow(RemoteKestrand &kestrand, HWND window);
 
 bool waitUntil(const std::function<bool()> &done, DWORD timeoutMs = 20000);
-// Starts exe with the command-line tail in folder and waits for its main window.
+// Starts exe with the command-line tail in folder and waits for its main window;
+// `meanwhile` runs at every look, for boxes the program shows before its window.
 bool launchKestrand(const std::string &exe, const std::string &tail, const std::string &folder,
-                    RemoteKestrand &kestrand, DWORD timeoutMs = 20000);
+                    RemoteKestrand &kestrand, DWORD timeoutMs = 20000,
+                    const std::function<void()> &meanwhile = nullptr);
 void postClick(HWND button);
 void setText(HWND window, const std::string &text);
 std::string getText(HWND window);

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/display.h"
+#include "app/main_window.h"
 #include "state/split_state.h"
 
 namespace {
@@ -15,25 +16,6 @@ constexpr int shownX = 1024 - clientWidth - 10, shownY = 768 - clientHeight - 40
 }  // namespace
 
 const COLORREF TestWindow::background = RGB(0, 196, 188);
-
-HRGN flaskRegion()
-{
-    // A belly of diameter 38 cut flat at y = 170, a neck up to y = 119, hollowed by two circles.
-    HRGN flask = CreateEllipticRgn(396, 136, 434, 174);
-    struct Part {
-        HRGN region;
-        int mode;
-    };
-    const Part parts[] = {{CreateRectRgn(403, 170, 426, 175), RGN_DIFF},
-                          {CreateRectRgn(403, 119, 426, 140), RGN_OR},
-                          {CreateEllipticRgn(385, 118, 410, 143), RGN_DIFF},
-                          {CreateEllipticRgn(420, 118, 445, 143), RGN_DIFF}};
-    for (const Part &part : parts) {
-        CombineRgn(flask, flask, part.region, part.mode);
-        DeleteObject(part.region);
-    }
-    return flask;
-}
 
 TestWindow::TestWindow(bool shown, Painting painting) : painting_(painting)
 {
@@ -72,11 +54,10 @@ LRESULT CALLBACK TestWindow::proc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     TestWindow *self = reinterpret_cast<TestWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self && message == WM_USER) {
-        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount,
-                                        state.gaugeLevel.load(), state.pieceBytes.load()});
-        state.writerRunning.store(0);  // as the main window does when it handles the notice
+        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount, state.gaugeLevel.load()});
+        LRESULT handled = mainWindowProc(window, message, wParam, lParam);
         if (self->onNotice) self->onNotice();
-        return 0;
+        return handled;
     }
     if (self && message == WM_PAINT) {
         if (self->painting_ == PaintWindow) return paintWindow();

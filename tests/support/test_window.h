@@ -1,6 +1,7 @@
-// A real window on the test's own thread that stands in for the main window: it
-// receives the piece-finished notification, records what the writer left behind, and
-// can be shown so that what is drawn into it can be read back pixel by pixel.
+// A real window on the test's own thread that stands in for the main window: it records
+// what the writer left behind at the piece-finished notification and hands the
+// notification to the main window's own procedure; it can be shown so that what is drawn
+// into it can be read back pixel by pixel.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +15,6 @@ struct Notice {
     uint32_t copyState;
     uint32_t pieceCount;
     int32_t gaugeLevel;
-    uint32_t pieceBytes;
 };
 
 // Pixels of a client area, row by row, as COLORREF values.
@@ -24,8 +24,20 @@ struct Pixels {
     COLORREF at(int x, int y) const { return colours[size_t(y) * width + x]; }
 };
 
-// The flask built afresh from its circles and rectangles, to hold the program's drawing to.
-HRGN flaskRegion();
+// Points of the flask as designed, and whether each lies inside it: a belly of diameter
+// 38 centred on (415, 155) and cut flat at y = 170, under a neck from x = 403 to 425 and
+// y = 119, hollowed at each side by a circle of diameter 25 centred on y = 130.5.
+struct FlaskProbe {
+    int x, y;
+    bool inside;
+};
+inline constexpr FlaskProbe flaskProbes[] = {
+    {415, 155, true},  {415, 169, true},  {415, 170, false},  // the belly's centre, lowest row, cut
+    {397, 155, true},  {395, 155, false}, {432, 155, true},  {434, 155, false},  // its sides
+    {403, 119, true},  {425, 119, true},  {426, 119, false}, {415, 118, false},  // the mouth
+    {403, 130, false}, {425, 130, false}, {414, 130, true},   // the hollows narrow the neck
+    {396, 119, false}, {432, 119, false}, {396, 169, false}, {432, 169, false},  // the gauge's corners
+};
 
 class TestWindow {
 public:
@@ -48,7 +60,8 @@ public:
     Pixels grab() const;
 
     static const COLORREF background;  // the main window's, RGB(0,196,188)
-    // Runs while a notification is being handled, before the writer's send returns.
+    // Runs after the main window's procedure has handled a notification, before the
+    // writer's send returns.
     std::function<void()> onNotice;
 
 private:
