@@ -25,12 +25,24 @@ wine_root_current() {
   [ -f "$wine_root_stamp" ] && [ "$(cat "$wine_root_stamp")" = "$wine_root_recipe" ]
 }
 
+# A run holds the root shared for as long as it lasts: the lock's descriptor goes down
+# to every process of the run. Remaking the root needs it alone. (A run's mounts are
+# private, so refuse_if_mounted cannot see that another run is using the root.)
 ensure_wine_root() {
-  wine_root_current && return 0
+  as_root mkdir -p "$(dirname "$wine_root")"
+  as_root touch "$wine_root.lock"
+  exec 7<"$wine_root.lock"
+  if ! wine_root_current; then
+    flock -x 7
+    wine_root_current || make_wine_root || return 1
+  fi
+  flock -s 7
+}
+
+make_wine_root() {
   local new=$wine_root.new started
   started=$(date +%s)
-  echo "wine-root: making the Wine 10 root in $wine_root (about 6 minutes, 2 GB)"
-  as_root mkdir -p "$(dirname "$wine_root")"
+  echo "wine-root: making the Wine 10 root in $wine_root (one to six minutes, 2 GB)"
   # A half-made root from an interrupted run is thrown away, never used.
   refuse_if_mounted "$new" && refuse_if_mounted "$wine_root" || return 1
   as_root rm -rf "$new"
@@ -38,7 +50,7 @@ ensure_wine_root() {
   # WoW64 mode, which needs the kernel's 32-bit mode.
   as_root mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 \
     --aptopt='APT::Install-Recommends "false"' --include=wine,wine32:i386,wine64,qemu-user,xvfb \
-    trixie "$new" </dev/null >"$(dirname "$wine_root")/mmdebstrap.log" 2>&1 || {
+    trixie "$new" </dev/null >"$wine_root.log" 2>&1 || {
       echo "wine-root: mmdebstrap failed, see $(dirname "$wine_root")/mmdebstrap.log" >&2
       return 1
     }

@@ -4,9 +4,22 @@
 #include <algorithm>
 
 #include "acceptance/session.h"
+#include "app/display.h"
+#include "state/split_state.h"
 #include "support/test_window.h"
 
 namespace {
+
+// The program's own flask, built in this process; the display tests hold it to the
+// written-down probe points.
+bool insideFlask(int x, int y)
+{
+    static HRGN flask = [] {
+        buildGauge();
+        return state.gaugeRegion;
+    }();
+    return PtInRegion(flask, x, y) != 0;
+}
 
 // Points of the client area where nothing but the background may show.
 const POINT backgroundPoints[] = {{5, 5}, {60, 112}, {528, 5}, {300, 182}, {140, 140}};
@@ -30,18 +43,25 @@ protected:
         for (POINT p : backgroundPoints)
             EXPECT_EQ(shot.at(p.x, p.y), backgroundColour) << name << " at " << p.x << "," << p.y;
     }
-    // Around the gauge only the background and the colours `inside` allows; at the flask's
-    // probe points those colours inside and the background outside.
+    // Around the gauge, outside the flask, only the background; inside it, `inside` colours;
+    // at the flask's probe points the same, so that the flask itself is the right one.
     static void expectGauge(const Shot &shot, const std::string &name, const std::vector<uint32_t> &inside)
     {
         if (shot.rgb.empty()) return;
         auto among = [](uint32_t c, const std::vector<uint32_t> &colours) {
             return std::find(colours.begin(), colours.end(), c) != colours.end();
         };
-        int wrong = 0;
+        int wrongOutside = 0, wrongInside = 0;
         for (int y = 114; y < 176; ++y)
-            for (int x = 391; x < 439; ++x) wrong += shot.at(x, y) != backgroundColour && !among(shot.at(x, y), inside);
-        EXPECT_EQ(wrong, 0) << name << ": unexpected colours around the gauge";
+            for (int x = 391; x < 439; ++x) {
+                uint32_t c = shot.at(x, y);
+                if (!insideFlask(x, y))
+                    wrongOutside += c != backgroundColour;
+                else
+                    wrongInside += !among(c, inside);
+            }
+        EXPECT_EQ(wrongOutside, 0) << name << ": drawn outside the flask";
+        EXPECT_EQ(wrongInside, 0) << name << ": unexpected colours inside the flask";
         for (const FlaskProbe &p : flaskProbes)
             EXPECT_TRUE(p.inside ? among(shot.at(p.x, p.y), inside) : shot.at(p.x, p.y) == backgroundColour)
                 << name << ": " << (p.inside ? "inside" : "outside") << " the flask at " << p.x << "," << p.y;
