@@ -176,10 +176,10 @@ TEST_F(SmallDrive, AFailedPieceGoesToTheDestinationTypedAfterIt)
     EXPECT_EQ(readFile(taken), "the user's");
     EXPECT_TRUE(readFile(piece) == partial);
 
-    std::string moved = other / "new\\p01";
+    std::string moved = other / "new\\part1";
     s.type(DestField, moved);
     s.press(OkButton);
-    ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == other / "new\\p02"; },
+    ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == other / "new\\part2"; },
                           60000));
     EXPECT_EQ(readFile(moved), bytes.substr(0, 3000000));
     EXPECT_EQ(filesUnder(place->path()), std::set<std::string>{"filler"});
