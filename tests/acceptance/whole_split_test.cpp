@@ -76,6 +76,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WholeSplit,
                              return "Bytes" + std::to_string(info.param.bytes);
                          });
 
+// The worked example typed into the window: its script is the 946 bytes written down in the
+// unit tests (here by their SHA-256), and it joins.
+TEST(WholeSplitOfTheWorkedExample, LeavesThe946ByteScript)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(70000, 3);
+    writeFile(folder / "data.bin", bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination(folder / "parts\\piece01"));
+    ASSERT_EQ(s.writePiece("40000"), Session::NextPiece);
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("40000"), Session::Ended);
+    std::string pieces = folder / "parts";
+    EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 946u);
+    EXPECT_EQ(sha256File(pieces + "\\data.bat"), "dfa599c81fb20a2c18fa724b9f9912fdf4d1e7e984553e33a00f58074015e838");
+    std::string output = rejoin(pieces, "data.bat");
+    EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+}
+
 // A source named like a script gets a script of another name, which joins it back.
 TEST(WholeSplitOfABatchFile, JoinsByItsOwnScript)
 {
