@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "split/destination.h"
 #include "split/name_stepping.h"
 #include "split/piece_writer.h"
@@ -73,6 +75,7 @@ int setUpPiece(uint32_t size)
     int ready = copyState() == Active ? markPieceStart() : rewindPiece();
     if (!ready) return 0;
     takePiece(size);
+    if (copyState() == Failed) dropFailedPiece();
     return 1;
 }
 
@@ -91,6 +94,59 @@ void startPiece()
     enable(state.sizeEdit, FALSE);
     invalidate(state.gaugeRect);
     UpdateWindow(state.mainWindow);
+}
+
+// Ok in the Piece-failed phase, the one phase of a failed piece with the Destination field
+// open, reads that field: only the very file the failed attempt wrote, still at the path
+// shown, is written again in place; any other text names a new place for the piece.
+int failedPieceMoves()
+{
+    if (copyState() != Failed || !IsWindowEnabled(state.destEdit)) return 0;
+    char text[fieldTextLimit];
+    GetWindowTextA(state.destEdit, text, fieldTextLimit);
+    return GetWindowTextLengthA(state.destEdit) >= fieldTextLimit || !namesDestinationFile(text) ||
+           !failedPieceIsKept();
+}
+
+// The size step's judgement and the start of the piece.
+void judgePieceSize()
+{
+    GetWindowTextA(state.sizeEdit, state.textBuffer, fieldTextLimit);
+    uint32_t size = parsePieceSize(state.textBuffer);
+    if (size == 0) {
+        SetFocus(state.sizeEdit);
+        return;
+    }
+    enable(state.changeButton, FALSE);
+    enable(state.maxButton, FALSE);
+    enable(state.okButton, FALSE);
+    queryFreeSpace();
+    if (size > roomForPiece()) {
+        refuseTooLargePiece();
+        return;
+    }
+    if (!setUpPiece(size)) {
+        enable(state.okButton, TRUE);
+        return;
+    }
+    startPiece();
+}
+
+// The destination step for the new place, with all its checks and questions, then the
+// size step at once. Refused, the piece stays failed where it was, and nothing is deleted.
+void moveFailedPiece()
+{
+    char failedPath[pathSize];
+    strcpy(failedPath, state.destPath);
+    int destinationStep = --state.step;
+    acceptDestination();
+    if (state.step != destinationStep) {
+        judgePieceSize();
+        return;
+    }
+    state.step = destinationStep + 1;
+    strcpy(state.destPath, failedPath);
+    enterFolder(state.baseFolder);
 }
 
 void goToNextPiece()
@@ -204,25 +260,11 @@ void acceptPieceSize()
 {
     // Enter in the Destination field during a renewed attempt reaches here too.
     if (state.writerRunning.load(std::memory_order_relaxed)) return;
-    GetWindowTextA(state.sizeEdit, state.textBuffer, fieldTextLimit);
-    uint32_t size = parsePieceSize(state.textBuffer);
-    if (size == 0) {
-        SetFocus(state.sizeEdit);
+    if (failedPieceMoves()) {
+        moveFailedPiece();
         return;
     }
-    enable(state.changeButton, FALSE);
-    enable(state.maxButton, FALSE);
-    enable(state.okButton, FALSE);
-    queryFreeSpace();
-    if (size > roomForPiece()) {
-        refuseTooLargePiece();
-        return;
-    }
-    if (!setUpPiece(size)) {
-        enable(state.okButton, TRUE);
-        return;
-    }
-    startPiece();
+    judgePieceSize();
 }
 
 LRESULT onPieceFinished()

@@ -33,9 +33,8 @@ void copyText(char *to, const char *from, size_t size)
 
 // The Destination text made into a path: as typed when it names a drive, on the base
 // folder's drive when it starts with a backslash, inside the base folder otherwise.
-void composeDestination(char *composed)
+void composeDestination(const char *text, char *composed)
 {
-    const char *text = state.destPath;
     composed[0] = 0;
     if (text[0] && text[1] == ':') {
         copyText(composed, text, pathSize);
@@ -58,25 +57,6 @@ int countLevels(const char *path)
     return levels;
 }
 
-char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
-// Names that pass the name rule are plain ASCII, so case is folded without a locale.
-int sameLetters(const char *a, const char *b, int length)
-{
-    for (int i = 0; i < length; ++i)
-        if (upper(a[i]) != upper(b[i])) return 0;
-    return 1;
-}
-
-int sameName(const char *a, const char *b)
-{
-    int length = int(strlen(a));
-    return length == int(strlen(b)) && sameLetters(a, b, length);
-}
-
 // CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, alone or with any extension: a "file" of
 // such a name is a device, and a piece written there is gone.
 int isDeviceName(const char *name)
@@ -88,23 +68,23 @@ int isDeviceName(const char *name)
         if (sameLetters(name, p, 3)) stem = 3;
     for (const char *p : numbered)
         if (sameLetters(name, p, 3) && name[3] >= '1' && name[3] <= '9') stem = 4;
-    return stem && (name[stem] == 0 || name[stem] == '.');
+    return stem && (resolvedLength(name, int(strlen(name))) == stem || name[stem] == '.');
 }
 
 int isTemporaryName(const char *name)
 {
-    return name[0] == '_' && name[1] && sameName(name + 2, "._9");
+    return resolvedLength(name, int(strlen(name))) == 5 && name[0] == '_' && sameLetters(name + 2, "._9", 3);
 }
 
 int isPieceName(const char *name)
 {
-    int length = int(strlen(name));
+    int length = resolvedLength(name, int(strlen(name)));
     const char *at = state.pieceNames;
     const char *end = state.pieceNames + sizeof state.pieceNames;
     for (uint32_t n = 0; n < state.pieceCount && at < end && *at; ++n) {
         const char *blank = static_cast<const char *>(memchr(at, ' ', size_t(end - at)));
         if (!blank) blank = at + strnlen(at, size_t(end - at));
-        if (blank - at == length && sameLetters(at, name, length)) return 1;
+        if (resolvedLength(at, int(blank - at)) == length && sameLetters(at, name, length)) return 1;
         at = blank + 1;
     }
     return 0;
@@ -114,7 +94,7 @@ int isScriptName(const char *name)
 {
     char script[sizeof state.sourceName + 4];
     return state.sourceName[0] && makeScriptName(state.sourceName, script, sizeof script) &&
-           sameName(script, name);
+           sameFileName(script, name);
 }
 
 // The rejoin script finds every piece by its bare name in one folder and uses names
@@ -219,7 +199,7 @@ void rememberPieceFolder()
 int prepareDestination()
 {
     char *composed = state.textBuffer;
-    composeDestination(composed);
+    composeDestination(state.destPath, composed);
     SetWindowTextA(state.destEdit, composed);
 
     if (int(strlen(composed)) > maxComposedLength || countLevels(composed) > maxLevels)
@@ -247,6 +227,17 @@ int prepareDestination()
     if (resolved) SetWindowTextA(state.destEdit, full);
     rememberPieceFolder();
     return 1;
+}
+
+int namesDestinationFile(const char *text)
+{
+    char composed[2 * pathSize + 1];
+    char typed[pathSize], current[pathSize];
+    composeDestination(text, composed);
+    DWORD typedLength = GetFullPathNameA(composed, pathSize, typed, nullptr);
+    DWORD currentLength = GetFullPathNameA(state.destPath, pathSize, current, nullptr);
+    return typedLength > 0 && typedLength < DWORD(pathSize) && currentLength > 0 &&
+           currentLength < DWORD(pathSize) && sameFileName(typed, current);
 }
 
 void dropEmptyDestination()

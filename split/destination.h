@@ -3,3 +3,5 @@
 
 int prepareDestination();
 void dropEmptyDestination();
+// Whether a Destination text, composed as prepareDestination would, names the file at destPath.
+int namesDestinationFile(const char *text);

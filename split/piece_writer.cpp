@@ -7,6 +7,7 @@
 
 #include "app/display.h"
 #include "app/workflow.h"
+#include "split/source.h"
 #include "state/report.h"
 #include "state/split_state.h"
 
@@ -106,17 +107,27 @@ int sameIdentity(const PieceIdentity &a, const PieceIdentity &b)
            a.indexLow == b.indexLow && a.sizeHigh == b.sizeHigh && a.sizeLow == b.sizeLow;
 }
 
-// By the time of the purge a path may name another file (another disk in the drive, a
-// file put in the piece's place): only the very file written is deleted. The check's
-// handle stays open over the deletion, so nobody can open that file for writing between.
-void deletePiece(uint32_t i)
+// The file at piece i's path, opened for its attributes, when it is still the file this
+// split wrote there by volume serial, file index and size: by then the path may name
+// another file (another disk in the drive, a file put in the piece's place).
+HANDLE openWrittenPiece(uint32_t i)
 {
     HANDLE file = CreateFileA(state.piecePaths[i], FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return file;
     PieceIdentity now;
     readIdentity(file, &now);
-    if (sameIdentity(now, state.pieceIdentities[i])) DeleteFileA(state.piecePaths[i]);
+    if (sameIdentity(now, state.pieceIdentities[i])) return file;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Deletes piece i's file only when the file at its path is still the one written.
+void deletePiece(uint32_t i)
+{
+    HANDLE file = openWrittenPiece(i);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DeleteFileA(state.piecePaths[i]);
     CloseHandle(file);
 }
 
@@ -137,15 +148,17 @@ void recordPiecePath(char *path)
 {
     DWORD length = GetFullPathNameA(state.destPath, pathSize, path, nullptr);
     if (length != 0 && length < DWORD(pathSize)) return;
-    strncpy(path, state.destPath, pathSize - 1);
-    path[pathSize - 1] = 0;
+    size_t kept = strnlen(state.destPath, pathSize - 1);
+    memcpy(path, state.destPath, kept);
+    path[kept] = 0;
 }
 
 int appendPieceName()
 {
     const char *slash = strrchr(state.destPath, '\\');
     const char *name = slash ? slash + 1 : state.destPath;
-    size_t used = strlen(state.pieceNames), length = strlen(name);
+    // "piece01." is the file piece01: the script names it so.
+    size_t used = strlen(state.pieceNames), length = size_t(resolvedLength(name, int(strlen(name))));
     if (used + length + 2 > sizeof state.pieceNames) return 0;
     memcpy(state.pieceNames + used, name, length);
     state.pieceNames[used + length] = ' ';
@@ -153,11 +166,18 @@ int appendPieceName()
     return 1;
 }
 
-void listPiece(const PieceIdentity &identity)
+// Every attempt's file is remembered in the slot after the listed pieces, a failed one
+// too, so that it can be told and deleted later by identity.
+void recordPiece(const PieceIdentity &identity)
 {
-    if (state.pieceCount >= abandonCount || !appendPieceName()) return failPiece();
+    if (state.pieceCount >= abandonCount) return;
     recordPiecePath(state.piecePaths[state.pieceCount]);
     state.pieceIdentities[state.pieceCount] = identity;
+}
+
+void listPiece()
+{
+    if (state.pieceCount >= abandonCount || !appendPieceName()) return failPiece();
     ++state.pieceCount;
     if (state.pieceCount == warningCount) tellUser(limitWarning, MB_OK | MB_ICONWARNING);
     if (state.pieceCount == abandonCount) purgePieces();
@@ -200,7 +220,8 @@ void __cdecl writePiece(void *)
         PieceIdentity identity;
         copyPiece(piece);
         closePiece(piece, &identity);
-        if (isActive()) listPiece(identity);
+        recordPiece(identity);
+        if (isActive()) listPiece();
     }
     state.gaugeLevel.store(0, relaxed);
     endPieceWriter();
@@ -223,6 +244,24 @@ int rewindPiece()
     uint64_t rest = uint64_t(size.QuadPart - state.pieceStart.QuadPart);
     state.remaining = fromBytes(uint32_t(rest >> 32), uint32_t(rest));
     return 1;
+}
+
+int failedPieceIsKept()
+{
+    if (state.pieceCount >= abandonCount) return 0;
+    HANDLE file = openWrittenPiece(state.pieceCount);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    CloseHandle(file);
+    return 1;
+}
+
+void dropFailedPiece()
+{
+    if (state.pieceCount >= abandonCount || !state.piecePaths[state.pieceCount][0]) return;
+    char full[pathSize];
+    recordPiecePath(full);
+    if (!sameFileName(full, state.piecePaths[state.pieceCount])) deletePiece(state.pieceCount);
+    state.piecePaths[state.pieceCount][0] = 0;
 }
 
 int startPieceWriter()

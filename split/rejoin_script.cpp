@@ -2,32 +2,58 @@
 
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstring>
 
+#include "split/source.h"
 #include "state/split_state.h"
 
 namespace {
 
+// The script's text, one template per block, in the order the script holds them.
 const char headText[] = "@echo off";
+// Per piece: its name and number, twice. A missing piece stops the script before anything
+// is renamed.
 const char presenceTest[] =
     "\r\nif exist %s goto %d\r\ncmd /k \"echo In the folder is not exist file %s\"\r\n"
     "goto the_end\r\n\r\n:%d";
 const char waitNotice[] = "\r\necho Please wait ...";
-const char joinedName[] = "_z._9";
+// Per temporary name, then the joined file's: a file another join left under such a name
+// would be joined as a piece and then deleted.
+const char busyTest[] = "\r\nif exist %s goto busy";
+// Per piece: its name and its temporary name; back on the way out, the other way round.
+const char renaming[] = "\r\nren %s %s";
+// Per temporary name: a piece that could not be renamed is not joined.
+const char renamedTest[] = "\r\nif not exist %s goto failed";
+// The source's name: the join would replace a file of that name.
 const char takenTest[] = "\r\nif exist %s goto taken";
-const char failedTest[] = "\r\nif errorlevel 1 goto failed";
-// Where a join that cannot be done goes: the partial joined file away, every piece back
-// under its own name, and a window that stays until the user has read why.
-const char takenNotice[] =
-    "\r\ngoto the_end\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
+const char joinStart[] = "\r\ncopy";
+// Per temporary name, with " +" before every one but the first.
+const char joinPart[] = "%s %s /b";
+// The source's name, twice. copy sets ERRORLEVEL 1 when it fails (a full disk) and 0 when
+// it succeeds; the joined file must have its name before any piece is deleted.
+const char joinEnd[] =
+    " _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 %s\r\nif not exist %s goto failed";
+// Per temporary name.
+const char deletion[] = "\r\ndel %s";
+// The source's name. Where a join that cannot be done goes: stopped before any renaming,
+// or the partial joined file away and every piece back under its own name (the renamings
+// back follow), with a window that stays until the user has read why.
+const char wayBack[] =
+    "\r\ngoto the_end\r\n\r\n:busy\r\n"
+    "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
+    "goto the_end\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
     ":failed\r\nif exist _z._9 del _z._9";
 const char failedNotice[] =
     "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
 const char tailText[] = "\r\n:the_end\r\necho Process finished.";
+
+const char joinedName[] = "_z._9";
 const char scriptExtension[] = ".bat";
 const char openErrorCaption[] = "Error opening file";
 
 constexpr int maxNameLength = pathSize - 1;
+constexpr int maxFormatted = 1024;  // what wvsprintfA writes at most; every block fits
 
 constexpr int spoilt = -1;  // the script's length once an append did not fit
 
@@ -42,6 +68,17 @@ void append(int *script, const char *text)
     }
     memcpy(state.textBuffer + *script, text, size_t(length) + 1);
     *script += length;
+}
+
+// Names are at most 255 characters and the source's 98, so no block is cut here.
+void appendFormatted(int *script, const char *format, ...)
+{
+    char text[maxFormatted + 1];
+    va_list values;
+    va_start(values, format);
+    wvsprintfA(text, format, values);
+    va_end(values);
+    append(script, text);
 }
 
 // The n-th name of pieceNames (from 0), cut at its blank into name.
@@ -75,12 +112,20 @@ uint32_t pieceTotal()
 void appendPresenceTests(int *script)
 {
     char name[pathSize];
-    char block[3 * pathSize];
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         pieceName(n, name);
-        wsprintfA(block, presenceTest, name, int(n + 1), name, int(n + 1));
-        append(script, block);
+        appendFormatted(script, presenceTest, name, int(n + 1), name, int(n + 1));
     }
+}
+
+void appendBusyTests(int *script)
+{
+    char temporary[8];
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        temporaryName(n, temporary);
+        appendFormatted(script, busyTest, temporary);
+    }
+    appendFormatted(script, busyTest, joinedName);
 }
 
 // Every piece to its temporary name, or back to its own name.
@@ -91,41 +136,32 @@ void appendRenamings(int *script, int back)
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         pieceName(n, name);
         temporaryName(n, temporary);
-        append(script, "\r\nren ");
-        append(script, back ? temporary : name);
-        append(script, " ");
-        append(script, back ? name : temporary);
+        if (back)
+            appendFormatted(script, renaming, temporary, name);
+        else
+            appendFormatted(script, renaming, name, temporary);
     }
 }
 
-// After the renamings: a file named like the source would be replaced by the join.
-void appendTakenTest(int *script)
+void appendRenamedTests(int *script)
 {
-    char line[sizeof takenTest + sizeof state.sourceName];
-    wsprintfA(line, takenTest, state.sourceName);
-    append(script, line);
+    char temporary[8];
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        temporaryName(n, temporary);
+        appendFormatted(script, renamedTest, temporary);
+    }
 }
 
 void appendJoin(int *script)
 {
     char temporary[8];
-    append(script, "\r\ncopy");
+    appendFormatted(script, takenTest, state.sourceName);
+    append(script, joinStart);
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         temporaryName(n, temporary);
-        if (n > 0) append(script, " +");
-        append(script, " ");
-        append(script, temporary);
-        append(script, " /b");
+        appendFormatted(script, joinPart, n > 0 ? " +" : "", temporary);
     }
-    append(script, " ");
-    append(script, joinedName);
-    append(script, " /b");
-    // copy sets ERRORLEVEL 1 when it fails (a full disk) and 0 when it succeeds.
-    append(script, failedTest);
-    append(script, "\r\nren ");
-    append(script, joinedName);
-    append(script, " ");
-    append(script, state.sourceName);
+    appendFormatted(script, joinEnd, state.sourceName, state.sourceName);
 }
 
 void appendDeletions(int *script)
@@ -133,16 +169,13 @@ void appendDeletions(int *script)
     char temporary[8];
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         temporaryName(n, temporary);
-        append(script, "\r\ndel ");
-        append(script, temporary);
+        appendFormatted(script, deletion, temporary);
     }
 }
 
 void appendWayBack(int *script)
 {
-    char line[sizeof takenNotice + sizeof state.sourceName];
-    wsprintfA(line, takenNotice, state.sourceName);
-    append(script, line);
+    appendFormatted(script, wayBack, state.sourceName);
     appendRenamings(script, 1);
     append(script, failedNotice);
 }
@@ -157,7 +190,7 @@ int reportScriptFailure()
     return 0;
 }
 
-// A source named like its script, split into its own folder, would be overwritten.
+// The script takes another name than the source's; this guards the source all the same.
 int wouldReplaceSource()
 {
     char full[MAX_PATH];
@@ -191,6 +224,8 @@ int makeScriptName(const char *sourceName, char *scriptName, int size)
             stem = i;
             break;
         }
+    // "run.bat" would be its own script: the script then takes the whole name.
+    if (stem < length && sameFileName(sourceName + stem, scriptExtension)) stem = length;
     if (stem + int(sizeof scriptExtension) > size) return 0;
     memmove(scriptName, sourceName, size_t(stem));
     strcpy(scriptName + stem, scriptExtension);
@@ -204,8 +239,9 @@ int writeRejoinScript()
     append(&script, headText);
     appendPresenceTests(&script);
     append(&script, waitNotice);
+    appendBusyTests(&script);
     appendRenamings(&script, 0);
-    appendTakenTest(&script);
+    appendRenamedTests(&script);
     appendJoin(&script);
     appendDeletions(&script);
     appendWayBack(&script);

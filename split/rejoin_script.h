@@ -5,6 +5,7 @@
 int writeRejoinScript();
 
 // The script's file name for a source name: its last extension (a full stop at the
-// first position does not count) replaced by ".bat", or ".bat" appended.
+// first position does not count) replaced by ".bat", or ".bat" appended; and appended
+// too when the replacement would give the source's own name ("run.bat.bat").
 // Returns 0 when the name does not fit in size bytes.
 int makeScriptName(const char *sourceName, char *scriptName, int size);

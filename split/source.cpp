@@ -32,6 +32,28 @@ int followsNameRule(const char *path, int lowest, const char **namePart)
     return 1;
 }
 
+int resolvedLength(const char *name, int length)
+{
+    while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
+    return length;
+}
+
+int sameLetters(const char *a, const char *b, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
+        char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 'a' + 'A') : b[i];
+        if (x != y) return 0;
+    }
+    return 1;
+}
+
+int sameFileName(const char *a, const char *b)
+{
+    int length = resolvedLength(a, int(strlen(a)));
+    return length == resolvedLength(b, int(strlen(b))) && sameLetters(a, b, length);
+}
+
 int enterFolder(const char *folder)
 {
     char root[4];

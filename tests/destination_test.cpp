@@ -245,7 +245,9 @@ TEST_F(Destination, NamesUsedByThisSplitAreRefusedBeforeTheQuestion)
     state.pieceCount = 2;
     strcpy(state.sourceName, "data.bin");
     writeFile(base_ / "p01", "piece one");
-    const char *used[] = {"p01", "P01", "p02", "DATA.BAT", "data.bat", "_z._9", "_0._9", "_J._9"};
+    // Windows drops trailing dots and blanks: "p01." is the file p01.
+    const char *used[] = {"p01", "P01", "p02", "p01.", "P02..", "DATA.BAT", "data.bat", "data.bat.",
+                          "_z._9", "_0._9", "_0._9.", "_J._9"};
     for (const char *name : used) expectUsed(name);
     EXPECT_EQ(readFile(base_ / "p01"), "piece one");
     EXPECT_EQ(std::string(state.textBuffer), base_ / "_J._9" + usedText);
@@ -255,6 +257,11 @@ TEST_F(Destination, NamesUsedByThisSplitAreRefusedBeforeTheQuestion)
 
     const char *free[] = {"later", "p0", "p011", "data.bin", "data", "_ab._9", "_z._90", "_z.9"};
     for (const char *name : free) expectPrepared(base_ / name, base_ / name, base_.path());
+
+    // The script of a source named run.bat is run.bat.bat; the source's own name is free.
+    strcpy(state.sourceName, "run.bat");
+    expectUsed("RUN.BAT.bat.");
+    expectPrepared(base_ / "run.bat", base_ / "run.bat", base_.path());
 }
 
 TEST_F(Destination, OverlongPathsAreRefusedBeforeAnyFolder)

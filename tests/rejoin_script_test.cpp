@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,14 +85,24 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         "\r\n"
         ":2\r\n"
         "echo Please wait ...\r\n"
+        "if exist _0._9 goto busy\r\n"
+        "if exist _1._9 goto busy\r\n"
+        "if exist _z._9 goto busy\r\n"
         "ren piece01 _0._9\r\n"
         "ren piece02 _1._9\r\n"
+        "if not exist _0._9 goto failed\r\n"
+        "if not exist _1._9 goto failed\r\n"
         "if exist data.bin goto taken\r\n"
         "copy _0._9 /b + _1._9 /b _z._9 /b\r\n"
         "if errorlevel 1 goto failed\r\n"
         "ren _z._9 data.bin\r\n"
+        "if not exist data.bin goto failed\r\n"
         "del _0._9\r\n"
         "del _1._9\r\n"
+        "goto the_end\r\n"
+        "\r\n"
+        ":busy\r\n"
+        "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
         "goto the_end\r\n"
         "\r\n"
         ":taken\r\n"
@@ -104,30 +115,34 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         ":the_end\r\n"
         "echo Process finished.";
     std::string script = written("data.bat");
-    EXPECT_EQ(script.size(), 657u);
+    EXPECT_EQ(script.size(), 946u);
     EXPECT_EQ(script, expected);
-    EXPECT_EQ(linesOf(script).size(), 31u);
+    EXPECT_EQ(linesOf(script).size(), 41u);
 }
 
 TEST_F(RejoinScript, OnePieceAndNoPiece)
 {
     usePieces({"p1"}, "big.iso");
-    std::vector<std::string> one = linesOf(written("big.bat"));
-    ASSERT_EQ(one.size(), 23u);
-    EXPECT_EQ(one[7], "ren p1 _0._9");
-    EXPECT_EQ(one[8], "if exist big.iso goto taken");
-    EXPECT_EQ(one[9], "copy _0._9 /b _z._9 /b");
-    EXPECT_EQ(one[10], "if errorlevel 1 goto failed");
-    EXPECT_EQ(one[11], "ren _z._9 big.iso");
-    EXPECT_EQ(one[12], "del _0._9");
-    EXPECT_EQ(one[16], "echo A file big.iso is already in this folder");
-    EXPECT_EQ(one[19], "ren _0._9 p1");
+    EXPECT_EQ(written("big.bat"),
+              "@echo off\r\nif exist p1 goto 1\r\ncmd /k \"echo In the folder is not exist file p1\"\r\n"
+              "goto the_end\r\n\r\n:1\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n"
+              "if exist _z._9 goto busy\r\nren p1 _0._9\r\nif not exist _0._9 goto failed\r\n"
+              "if exist big.iso goto taken\r\ncopy _0._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
+              "ren _z._9 big.iso\r\nif not exist big.iso goto failed\r\ndel _0._9\r\ngoto the_end\r\n\r\n"
+              ":busy\r\ncmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
+              "goto the_end\r\n\r\n:taken\r\necho A file big.iso is already in this folder\r\n:failed\r\n"
+              "if exist _z._9 del _z._9\r\nren _0._9 p1\r\n"
+              "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
+              ":the_end\r\necho Process finished.");
 
     usePieces({}, "empty.bin");
     EXPECT_EQ(written("empty.bat"),
-              "@echo off\r\necho Please wait ...\r\nif exist empty.bin goto taken\r\ncopy _z._9 /b\r\n"
-              "if errorlevel 1 goto failed\r\nren _z._9 empty.bin\r\ngoto the_end\r\n\r\n:taken\r\n"
-              "echo A file empty.bin is already in this folder\r\n:failed\r\nif exist _z._9 del _z._9\r\n"
+              "@echo off\r\necho Please wait ...\r\nif exist _z._9 goto busy\r\nif exist empty.bin goto taken\r\n"
+              "copy _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 empty.bin\r\n"
+              "if not exist empty.bin goto failed\r\ngoto the_end\r\n\r\n:busy\r\n"
+              "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
+              "goto the_end\r\n\r\n:taken\r\necho A file empty.bin is already in this folder\r\n:failed\r\n"
+              "if exist _z._9 del _z._9\r\n"
               "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
               ":the_end\r\necho Process finished.");
 }
@@ -135,40 +150,48 @@ TEST_F(RejoinScript, OnePieceAndNoPiece)
 TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
 {
     usePieces(numberedPieces(11), "video.mkv");
-    std::vector<std::string> lines = linesOf(written("video.bat"));
-    ASSERT_EQ(lines.size(), 103u);
-    const std::string join = lines[69];
-    EXPECT_EQ(join.rfind("copy _0._9 /b + _1._9 /b", 0), 0u) << join;
-    EXPECT_NE(join.find(" + _9._9 /b + _a._9 /b _z._9 /b"), std::string::npos) << join;
-    EXPECT_EQ(lines[82], "del _a._9");
-    EXPECT_EQ(lines[5 * 10], ":10");  // plain decimal labels
-    EXPECT_EQ(lines[5 * 11 + 1 + 11], "ren p11 _a._9");
-    EXPECT_EQ(lines[99], "ren _a._9 p11");
+    std::string script = written("video.bat");
+    EXPECT_EQ(script.size(), 2740u);
+    EXPECT_EQ(linesOf(script).size(), 131u);
+    const char *eleven[] = {
+        "\r\n:10\r\nif exist p11 goto 11\r\n",  // plain decimal labels
+        "\r\nif exist _9._9 goto busy\r\nif exist _a._9 goto busy\r\nif exist _z._9 goto busy\r\nren p01 _0._9\r\n",
+        "\r\nren p11 _a._9\r\nif not exist _0._9 goto failed\r\n",
+        "\r\nif not exist _a._9 goto failed\r\nif exist video.mkv goto taken\r\n"
+        "copy _0._9 /b + _1._9 /b + _2._9 /b + _3._9 /b + _4._9 /b + _5._9 /b + _6._9 /b + _7._9 /b + _8._9 /b"
+        " + _9._9 /b + _a._9 /b _z._9 /b\r\n",
+        "\r\ndel _9._9\r\ndel _a._9\r\ngoto the_end\r\n",
+        "\r\nren _a._9 p11\r\ncmd /k \"echo Joining failed",
+    };
+    for (const char *block : eleven) EXPECT_NE(script.find(block), std::string::npos) << block;
 
     usePieces(numberedPieces(20), "disk");
-    lines = linesOf(written("disk.bat"));
-    ASSERT_EQ(lines.size(), 175u);
-    for (int n = 1; n <= 20; ++n) {
-        const std::string name = pieceLabel(n);
-        EXPECT_EQ(lines[5 * (n - 1) + 1], "if exist " + name + " goto " + std::to_string(n));
-        EXPECT_EQ(lines[5 * n], ":" + std::to_string(n));
-    }
-    EXPECT_EQ(lines[101 + 1], "ren p01 _0._9");
-    EXPECT_EQ(lines[101 + 20], "ren p20 _j._9");
-    EXPECT_EQ(lines[122], "if exist disk goto taken");
-    EXPECT_EQ(lines[124], "if errorlevel 1 goto failed");
-    EXPECT_EQ(lines[125], "ren _z._9 disk");  // a source name without a full stop
-    EXPECT_EQ(lines[126], "del _0._9");
-    EXPECT_EQ(lines[145], "del _j._9");
-    EXPECT_EQ(lines[146], "goto the_end");
-    EXPECT_EQ(lines[148], ":taken");
-    EXPECT_EQ(lines[150], ":failed");
-    EXPECT_EQ(lines[151], "if exist _z._9 del _z._9");
-    EXPECT_EQ(lines[152], "ren _0._9 p01");
-    EXPECT_EQ(lines[161], "ren _9._9 p10");
-    EXPECT_EQ(lines[162], "ren _a._9 p11");
-    EXPECT_EQ(lines[171], "ren _j._9 p20");
-    EXPECT_EQ(lines[172], "cmd /k \"echo Joining failed: the pieces are kept under their own names\"");
+    script = written("disk.bat");
+    EXPECT_EQ(script.size(), 4556u);
+    EXPECT_EQ(linesOf(script).size(), 221u);
+    const char *twenty[] = {
+        "\r\n:19\r\nif exist p20 goto 20\r\ncmd /k \"echo In the folder is not exist file p20\"\r\n"
+        "goto the_end\r\n\r\n:20\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n",
+        "\r\nif exist _j._9 goto busy\r\nif exist _z._9 goto busy\r\n",
+        "\r\nren p20 _j._9\r\nif not exist _0._9 goto failed\r\n",
+        "\r\nif not exist _j._9 goto failed\r\nif exist disk goto taken\r\n",
+        " + _i._9 /b + _j._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 disk\r\n"
+        "if not exist disk goto failed\r\ndel _0._9\r\n",  // a source name without a full stop
+        "\r\ndel _j._9\r\ngoto the_end\r\n",
+        "\r\nif exist _z._9 del _z._9\r\nren _0._9 p01\r\n",
+        "\r\nren _9._9 p10\r\nren _a._9 p11\r\n",
+        "\r\nren _j._9 p20\r\ncmd /k \"echo Joining failed",
+    };
+    for (const char *block : twenty) EXPECT_NE(script.find(block), std::string::npos) << block;
+
+    // Twenty names of the longest a piece can have (252 characters after "C:\") and the
+    // longest source name still fit.
+    std::vector<std::string> longest;
+    for (const std::string &name : numberedPieces(20)) longest.push_back(name.substr(1) + std::string(250, 'a'));
+    usePieces(longest, (std::string(90, 's') + ".bin").c_str());
+    script = written(std::string(90, 's') + ".bat");
+    EXPECT_EQ(script.size(), 24836u);
+    EXPECT_EQ(script.substr(script.size() - 34), "\r\n:the_end\r\necho Process finished.");
 }
 
 TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
@@ -176,6 +199,8 @@ TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
     const char *examples[][2] = {
         {"data.bin", "data.bat"}, {"archive.tar.gz", "archive.tar.bat"}, {"readme", "readme.bat"},
         {"name.", "name.bat"},    {".profile", ".profile.bat"},          {"x", "x.bat"},
+        // A script named like its source would be the source itself.
+        {"run.bat", "run.bat.bat"}, {"RUN.Bat", "RUN.Bat.bat"},           {"run.bat.", "run.bat.bat"},
     };
     for (auto &example : examples) {
         char name[99];
@@ -196,7 +221,7 @@ TEST_F(RejoinScript, AnExistingScriptIsReplaced)
 {
     writeFile(folder_ / "data.bat", std::string(5000, 'x'));
     usePieces({"piece01", "piece02"}, "data.bin");
-    EXPECT_EQ(written("data.bat").size(), 657u);
+    EXPECT_EQ(written("data.bat").size(), 946u);
 }
 
 TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
@@ -222,14 +247,27 @@ TEST_F(RejoinScript, ASourceNamedLikeItsScriptIsNeverOverwritten)
     writeFile(source, "the user's own batch file");
     usePieces({"piece01"}, "data.bat");
     GetFullPathNameA("data.bat", sizeof state.sourceFullPath, state.sourceFullPath, nullptr);
-    BoxAnswerer answerer({IDOK});
-    EXPECT_EQ(writeRejoinScript(), 0);
+    EXPECT_NE(written("data.bat.bat").find("\r\nif exist data.bat goto taken\r\n"), std::string::npos);
     EXPECT_EQ(readFile(source), "the user's own batch file");
-    auto boxes = answerer.boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Error opening file");
-    EXPECT_EQ(boxes[0].text, state.sourceFullPath);
 }
+
+namespace {
+
+// The names of the files in folder.
+std::set<std::string> namesIn(const std::string &folder)
+{
+    WIN32_FIND_DATAA found;
+    std::set<std::string> names;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+}  // namespace
 
 // The script run for real by cmd.exe joins the pieces back into the source's bytes.
 class RejoinRun : public RejoinScript {
@@ -256,12 +294,8 @@ protected:
         EXPECT_NE(run.output.find("Process finished."), std::string::npos) << run.output;
         ASSERT_TRUE(fileExists(folder_ / "source.dat")) << run.output;
         EXPECT_TRUE(readFile(folder_ / "source.dat") == source) << "joined bytes differ";
-        for (size_t i = 0; i < sizes.size(); ++i) {
-            char temporary[8] = {'_', char(i < 10 ? '0' + i : 'a' + i - 10), '.', '_', '9', 0};
-            EXPECT_FALSE(fileExists(folder_ / temporary)) << temporary;
-            EXPECT_FALSE(fileExists(folder_ / names[i])) << names[i];
-        }
-        EXPECT_FALSE(fileExists(folder_ / "_z._9"));
+        // The pieces went into the joined file; no temporary file stays.
+        EXPECT_EQ(namesIn(folder_.path()), (std::set<std::string>{"source.bat", "source.dat"})) << run.output;
     }
 };
 
@@ -333,4 +367,38 @@ TEST_F(RejoinRun, AFileNamedLikeTheSourceStopsTheJoinAndStays)
     EXPECT_EQ(run.output.find("Joining failed"), std::string::npos) << run.output;
     EXPECT_FALSE(fileExists(folder_ / "p01"));
     EXPECT_FALSE(fileExists(folder_ / "p02"));
+}
+
+// A join that cannot be done stops before it touches a file it does not own, or puts
+// every piece back under its own name.
+TEST_F(RejoinRun, AnotherJoinsTemporaryFileOrAPieceThatCannotBeRenamedKeepsEverything)
+{
+    const std::string first = randomBytes(5000, 7), second = randomBytes(777, 8);
+    writeFile(folder_ / "p01", first);
+    writeFile(folder_ / "p02", second);
+    usePieces(numberedPieces(2), "source.dat");
+    ASSERT_EQ(writeRejoinScript(), 1);
+    for (const char *stranger : {"_0._9", "_1._9", "_z._9"}) {
+        writeFile(folder_ / stranger, "another join's");
+        BatchRun run = runBatch(folder_.path(), "source.bat");
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_NE(run.output.find("Joining stopped: this folder holds a temporary file _?._9 of another join"),
+                  std::string::npos) << run.output;
+        EXPECT_EQ(readFile(folder_ / stranger), "another join's");
+        EXPECT_TRUE(readFile(folder_ / "p01") == first && readFile(folder_ / "p02") == second) << stranger;
+        EXPECT_FALSE(fileExists(folder_ / "source.dat")) << stranger;
+        ASSERT_TRUE(DeleteFileA((folder_ / stranger).c_str()));
+    }
+
+    // Held open without sharing by another program, p02 cannot be renamed.
+    HANDLE held = CreateFileA((folder_ / "p02").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BatchRun run = runBatch(folder_.path(), "source.bat");
+    CloseHandle(held);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(readFile(folder_ / "p01") == first);
+    EXPECT_TRUE(readFile(folder_ / "p02") == second);
+    EXPECT_EQ(namesIn(folder_.path()), (std::set<std::string>{"p01", "p02", "source.bat"}));
 }

@@ -165,7 +165,7 @@ TEST_F(Messages, NamesAlreadyUsedByThisSplitAreRefused)
     toSize();
     ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
     std::string used = " is already used by this split.\nChoose another name for this piece.";
-    const char *names[] = {"01", "other\\01", "DATA.BAT", "_3._9", "_z._9"};
+    const char *names[] = {"01", "other\\01", "01.", "DATA.BAT", "_3._9", "_z._9"};
     for (const char *name : names) {
         std::string typed = folder / name;
         s.type(DestField, typed);

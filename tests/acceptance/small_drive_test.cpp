@@ -90,17 +90,19 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     EXPECT_EQ(s.text(SizeField), "3000000");
     EXPECT_TRUE(s.boxes.empty());
 
-    ASSERT_TRUE(DeleteFileA(filler.c_str()));
+    // The same size again does not fit the full drive: back to the piece's destination, and
+    // the piece is cut again from its start at the smaller size typed for it.
     s.press(OkButton);
-    // The renewed attempt writes the whole piece again and the split goes on.
-    ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == *place / "p02"; },
-                          60000));
-    EXPECT_EQ(readFile(piece), bytes.substr(0, 3000000));
+    EXPECT_EQ(s.answer().text, "The file being copied is too large for the destination drive.");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    ASSERT_TRUE(s.acceptDestination(piece));
+    ASSERT_EQ(s.writePiece("600000"), Session::NextPiece);
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 600000));
     std::string rest = folder / "p02";
     ASSERT_TRUE(s.acceptDestination(rest));
     ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
     EXPECT_EQ(s.exitCode(), 0);
-    EXPECT_EQ(readFile(rest), bytes.substr(3000000));
+    EXPECT_EQ(readFile(rest), bytes.substr(600000));
 
     // The script is beside the last piece; with the first brought there it joins exactly.
     ASSERT_TRUE(fileExists(folder / "data.bat"));
@@ -142,4 +144,48 @@ TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
     ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p02").c_str(), MOVEFILE_COPY_ALLOWED));
     std::string output = rejoin(folder.path(), "data.bat");
     EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
+}
+
+// The disk fails mid-piece and the user names another place: the piece goes there whole
+// and nothing of it stays on the small drive. A place refused leaves everything as it was.
+TEST_F(SmallDrive, AFailedPieceGoesToTheDestinationTypedAfterIt)
+{
+    TempFolder folder;
+    DriveFolder other("R:", "moved");
+    std::string source = folder / "data.bin";
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 555, 24);
+    writeFile(source, bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(source));
+    std::string piece = *place / "p01";
+    ASSERT_TRUE(s.acceptDestination(piece));
+    bool filled = false;
+    Session::Outcome outcome = s.writePiece("3000000", 120000, [&] { filled = fillDrive(*place / "filler", 1500000); });
+    ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
+    ASSERT_EQ(outcome, Session::Failed);
+    std::string partial = readFile(piece);
+    ASSERT_LT(partial.size(), 3000000u);
+
+    std::string taken = other / "taken";
+    writeFile(taken, "the user's");
+    s.type(DestField, taken);
+    s.press(OkButton);
+    EXPECT_EQ(withoutCarriageReturns(s.answer(IDNO).text), taken + " already exists.\nDo you want to replace it?");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(taken), "the user's");
+    EXPECT_TRUE(readFile(piece) == partial);
+
+    std::string moved = other / "new\\part1";
+    s.type(DestField, moved);
+    s.press(OkButton);
+    ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == other / "new\\part2"; },
+                          60000));
+    EXPECT_EQ(readFile(moved), bytes.substr(0, 3000000));
+    EXPECT_EQ(filesUnder(place->path()), std::set<std::string>{"filler"});
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    std::string output = rejoin(other / "new", "data.bat");
+    EXPECT_EQ(sha256File(other / "new\\data.bin"), sha256(bytes)) << output;
 }

@@ -52,7 +52,16 @@ TEST_P(WholeSplit, DefaultNamesJoinBackToTheSource)
     std::set<std::string> expected{"data.bat"};
     for (int piece = 1; piece <= c.pieces; ++piece) expected.insert(pieceName(piece));
     EXPECT_EQ(filesUnder(pieces), expected);
+    // Another join's temporary file stops the join before anything is renamed.
+    writeFile(pieces + "\\_0._9", "another join's");
     std::string output = rejoin(pieces, "data.bat");
+    EXPECT_NE(output.find("Joining stopped"), std::string::npos) << output;
+    EXPECT_EQ(readFile(pieces + "\\_0._9"), "another join's");
+    std::set<std::string> withStranger = expected;
+    withStranger.insert("_0._9");
+    EXPECT_EQ(filesUnder(pieces), withStranger) << output;
+    ASSERT_TRUE(DeleteFileA((pieces + "\\_0._9").c_str()));
+    output = rejoin(pieces, "data.bat");
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
     // The pieces went into the joined file; only it and the script stay.
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin"})) << output;
@@ -66,6 +75,50 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WholeSplit,
                          [](const ::testing::TestParamInfo<SplitCase> &info) {
                              return "Bytes" + std::to_string(info.param.bytes);
                          });
+
+// The worked example typed into the window: its script is the 946 bytes written down in the
+// unit tests (here by their SHA-256), and it joins.
+TEST(WholeSplitOfTheWorkedExample, LeavesThe946ByteScript)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(70000, 3);
+    writeFile(folder / "data.bin", bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination(folder / "parts\\piece01"));
+    ASSERT_EQ(s.writePiece("40000"), Session::NextPiece);
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("40000"), Session::Ended);
+    std::string pieces = folder / "parts";
+    EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 946u);
+    EXPECT_EQ(sha256File(pieces + "\\data.bat"), "dfa599c81fb20a2c18fa724b9f9912fdf4d1e7e984553e33a00f58074015e838");
+    std::string output = rejoin(pieces, "data.bat");
+    EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+}
+
+// A source named like a script gets a script of another name, which joins it back.
+TEST(WholeSplitOfABatchFile, JoinsByItsOwnScript)
+{
+    TempFolder folder;
+    std::string source = folder / "run.bat";
+    std::string bytes = randomBytes(1500, 9);
+    writeFile(source, bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(source));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("1000"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    std::string pieces = folder / "Separation";
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "run.bat.bat"}));
+    std::string output = rejoin(pieces, "run.bat.bat");
+    EXPECT_EQ(sha256File(pieces + "\\run.bat"), sha256(bytes)) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"run.bat", "run.bat.bat"})) << output;
+    EXPECT_EQ(readFile(source), bytes);
+}
 
 // A source above 4 GiB, mostly a hole, with marks at the places where counting could go wrong.
 TEST(HugeSplit, SparseSourceAbove4GiBInPiecesOf999999999)
