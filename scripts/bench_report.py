@@ -50,7 +50,8 @@ def rate(seconds):
 
 
 # machine: how 32-bit code ran, "natively" or "through qemu-i386".
-measured = f"the shipped 32-bit Kestrand.exe against a 32-bit bare loop, both run {machine}"
+measured = (f"the shipped 32-bit Kestrand.exe against a 32-bit bare loop, both under Wine's "
+            f"32-bit loader, its i386 code running {machine} on this host's kernel")
 
 out = []
 out.append(f"Measured: {measured}.")
