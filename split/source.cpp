@@ -15,6 +15,12 @@ const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
 const char defaultPieceName[] = "\\Separation\\01";
 constexpr DWORD browseFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 
+// Names that pass the name rule are plain ASCII, so case is folded without a locale.
+char upperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
 }  // namespace
 
 int isNameChar(unsigned char c)
@@ -40,11 +46,8 @@ int resolvedLength(const char *name, int length)
 
 int sameLetters(const char *a, const char *b, int length)
 {
-    for (int i = 0; i < length; ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 'a' + 'A') : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 'a' + 'A') : b[i];
-        if (x != y) return 0;
-    }
+    for (int i = 0; i < length; ++i)
+        if (upperAscii(a[i]) != upperAscii(b[i])) return 0;
     return 1;
 }
 
