@@ -39,13 +39,18 @@ int isZero(const DecimalCount &count)
     return count.high == 0 && count.mid == 0 && count.low == 0;
 }
 
-int formatBytes(const DecimalCount &c, char *text)
+int formatDigits(const DecimalCount &c, char *text)
 {
     if (c.high != 0)
-        return wsprintfA(text, "%lu%05lu%05lu bytes", (unsigned long)c.high, (unsigned long)c.mid,
-                         (unsigned long)c.low);
-    if (c.mid != 0) return wsprintfA(text, "%lu%05lu bytes", (unsigned long)c.mid, (unsigned long)c.low);
-    return wsprintfA(text, "%lu bytes", (unsigned long)c.low);
+        return wsprintfA(text, "%lu%05lu%05lu", (unsigned long)c.high, (unsigned long)c.mid, (unsigned long)c.low);
+    if (c.mid != 0) return wsprintfA(text, "%lu%05lu", (unsigned long)c.mid, (unsigned long)c.low);
+    return wsprintfA(text, "%lu", (unsigned long)c.low);
+}
+
+int formatBytes(const DecimalCount &c, char *text)
+{
+    int length = formatDigits(c, text);
+    return length + wsprintfA(text + length, " bytes");
 }
 
 void formatSizeField(const DecimalCount &c, char *text)

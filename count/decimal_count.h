@@ -16,6 +16,8 @@ DecimalCount fromBytes(uint32_t hi, uint32_t lo);
 int isZero(const DecimalCount &count);
 // Writes "<digits> bytes" into text (countTextSize bytes); returns its length.
 int formatBytes(const DecimalCount &count, char *text);
+// Writes the count's digits alone into text (at least 21 bytes); returns their number.
+int formatDigits(const DecimalCount &count, char *text);
 // Writes min(count, 999999999) in digits into text (at least 10 bytes).
 void formatSizeField(const DecimalCount &count, char *text);
 // The piece size typed into the Dimension field; 0 means there is nothing to do.

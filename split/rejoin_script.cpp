@@ -10,12 +10,20 @@
 
 namespace {
 
-// The script's text, one template per block, in the order the script holds them.
-const char headText[] = "@echo off";
-// Per piece: its name and number, twice. A missing piece stops the script before anything
-// is renamed.
-const char presenceTest[] =
-    "\r\nif exist %s goto %d\r\ncmd /k \"echo In the folder is not exist file %s\"\r\n"
+// The script's text, one template per block, in the order the script holds them. The
+// templates go through wvsprintfA, where "%%" stands for one "%" of the script; the head
+// alone is taken as it stands.
+// Extensions switched on for %~dp0 and %~z, delayed expansion off so that a "!" in the
+// folder's path stays, whatever the registry says; then into the script's own folder, not
+// the one the command window stands in, and out of it again on every way out.
+const char headText[] =
+    "@echo off\r\nsetlocal EnableExtensions DisableDelayedExpansion\r\npushd \"%~dp0\" || goto the_end";
+// Per piece: its name, its size as written and its number, twice. A piece missing or of
+// another size (a copy cut short, another file under its name) stops the script before
+// anything is renamed.
+const char sizeTest[] =
+    "\r\nfor %%%%s in (%s) do if \"%%%%~zs\"==\"%s\" goto %d\r\n"
+    "cmd /k \"echo In the folder is not exist file %s of %s bytes\"\r\n"
     "goto the_end\r\n\r\n:%d";
 const char waitNotice[] = "\r\necho Please wait ...";
 // Per temporary name, then the joined file's: a file another join left under such a name
@@ -30,12 +38,15 @@ const char takenTest[] = "\r\nif exist %s goto taken";
 const char joinStart[] = "\r\ncopy";
 // Per temporary name, with " +" before every one but the first.
 const char joinPart[] = "%s %s /b";
-// The source's name, twice. copy sets ERRORLEVEL 1 when it fails (a full disk) and 0 when
-// it succeeds; the joined file must have its name before any piece is deleted.
+// The joined size, then the source's name, twice. copy sets ERRORLEVEL 1 when it fails (a
+// full disk) and 0 when it succeeds; the joined file must be whole and have its name before
+// any piece is deleted, and a file that took the name while copy ran leaves _z._9 behind.
 const char joinEnd[] =
-    " _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 %s\r\nif not exist %s goto failed";
-// Per temporary name.
-const char deletion[] = "\r\ndel %s";
+    " _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
+    "for %%%%s in (_z._9) do if not \"%%%%~zs\"==\"%s\" goto failed\r\n"
+    "ren _z._9 %s\r\nif exist _z._9 goto failed\r\nif not exist %s goto failed";
+// Per temporary name; pieces copied from a CD are read-only.
+const char deletion[] = "\r\ndel /f %s";
 // The source's name. Where a join that cannot be done goes: stopped before any renaming,
 // or the partial joined file away and every piece back under its own name (the renamings
 // back follow), with a window that stays until the user has read why.
@@ -46,12 +57,16 @@ const char wayBack[] =
     ":failed\r\nif exist _z._9 del _z._9";
 const char failedNotice[] =
     "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
-const char tailText[] = "\r\n:the_end\r\necho Process finished.";
+const char tailText[] = "\r\n:the_end\r\npopd\r\necho Process finished.";
 
 const char joinedName[] = "_z._9";
 const char scriptExtension[] = ".bat";
 const char openErrorCaption[] = "Error opening file";
+// The script's full path, then its usual name.
+const char otherNameNotice[] = "The joining script is %s, as a file %s was already in this folder.";
 
+// NAME.bat, then NAME_2.bat to NAME_99.bat; a folder with all of them taken is refused.
+constexpr int maxScriptNumber = 99;
 constexpr int maxNameLength = pathSize - 1;
 constexpr int maxFormatted = 1024;  // what wvsprintfA writes at most; every block fits
 
@@ -109,12 +124,28 @@ uint32_t pieceTotal()
     return state.pieceCount < maxPieces ? state.pieceCount : maxPieces;
 }
 
-void appendPresenceTests(int *script)
+// The size of piece n as written, in digits: %~z compares sizes as text.
+void pieceSize(uint32_t n, char *digits)
+{
+    formatDigits(fromBytes(state.pieceIdentities[n].sizeHigh, state.pieceIdentities[n].sizeLow), digits);
+}
+
+void joinedSize(char *digits)
+{
+    uint64_t total = 0;
+    for (uint32_t n = 0; n < pieceTotal(); ++n)
+        total += uint64_t(state.pieceIdentities[n].sizeHigh) << 32 | state.pieceIdentities[n].sizeLow;
+    formatDigits(fromBytes(uint32_t(total >> 32), uint32_t(total)), digits);
+}
+
+void appendSizeTests(int *script)
 {
     char name[pathSize];
+    char size[countTextSize];
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         pieceName(n, name);
-        appendFormatted(script, presenceTest, name, int(n + 1), name, int(n + 1));
+        pieceSize(n, size);
+        appendFormatted(script, sizeTest, name, size, int(n + 1), name, size, int(n + 1));
     }
 }
 
@@ -161,7 +192,9 @@ void appendJoin(int *script)
         temporaryName(n, temporary);
         appendFormatted(script, joinPart, n > 0 ? " +" : "", temporary);
     }
-    appendFormatted(script, joinEnd, state.sourceName, state.sourceName);
+    char size[countTextSize];
+    joinedSize(size);
+    appendFormatted(script, joinEnd, size, state.sourceName, state.sourceName);
 }
 
 void appendDeletions(int *script)
@@ -180,42 +213,31 @@ void appendWayBack(int *script)
     append(script, failedNotice);
 }
 
-// The main window is going away when the script is written, so no window owns this.
-int reportScriptFailure()
+// The main window is going away when the script is written, so no window owns these.
+int reportScriptFailure(const char *scriptName)
 {
     char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(state.sourceName, sizeof full, full, nullptr);
-    const char *shown = length > 0 && length < sizeof full ? full : state.sourceName;
+    DWORD length = GetFullPathNameA(scriptName, sizeof full, full, nullptr);
+    const char *shown = length > 0 && length < sizeof full ? full : scriptName;
     MessageBoxA(nullptr, shown, openErrorCaption, MB_ICONERROR);
     return 0;
 }
 
-// The script takes another name than the source's; this guards the source all the same.
-int wouldReplaceSource()
+void tellOtherScriptName(const char *scriptName)
 {
+    char usual[pathSize];
     char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(state.sourceName, sizeof full, full, nullptr);
-    return length > 0 && length < sizeof full && lstrcmpiA(full, state.sourceFullPath) == 0;
+    DWORD length = GetFullPathNameA(scriptName, sizeof full, full, nullptr);
+    const char *shown = length > 0 && length < sizeof full ? full : scriptName;
+    if (!makeScriptName(state.sourceName, usual, sizeof usual)) usual[0] = 0;
+    char text[sizeof otherNameNotice + sizeof full + sizeof usual];
+    wsprintfA(text, otherNameNotice, shown, usual);
+    MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONINFORMATION);
 }
 
-int saveScript(int script)
-{
-    if (wouldReplaceSource()) return reportScriptFailure();
-    HANDLE file = CreateFileA(state.sourceName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return reportScriptFailure();
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) &&
-                 written == DWORD(script) && FlushFileBuffers(file);
-    if (!CloseHandle(file)) wrote = FALSE;
-    if (wrote) return 1;
-    // A cut script could rename the pieces and stop before joining them.
-    DeleteFileA(state.sourceName);
-    return reportScriptFailure();
-}
-
-}  // namespace
-
-int makeScriptName(const char *sourceName, char *scriptName, int size)
+// The script's name of the given try: NAME.bat, then NAME_2.bat, NAME_3.bat, ...; 0 when
+// it does not fit in size bytes.
+int numberedScriptName(const char *sourceName, int number, char *scriptName, int size)
 {
     int length = int(strlen(sourceName));
     int stem = length;
@@ -226,10 +248,59 @@ int makeScriptName(const char *sourceName, char *scriptName, int size)
         }
     // "run.bat" would be its own script: the script then takes the whole name.
     if (stem < length && sameFileName(sourceName + stem, scriptExtension)) stem = length;
-    if (stem + int(sizeof scriptExtension) > size) return 0;
+    char ending[16];
+    if (number > 1)
+        wsprintfA(ending, "_%d%s", number, scriptExtension);
+    else
+        strcpy(ending, scriptExtension);
+    if (stem + int(strlen(ending)) + 1 > size) return 0;
     memmove(scriptName, sourceName, size_t(stem));
-    strcpy(scriptName + stem, scriptExtension);
+    strcpy(scriptName + stem, ending);
     return 1;
+}
+
+// A file of the script's name may be a user's own or another split's joiner: it is never
+// replaced. The script takes the first name that is free; any other failure ends the
+// search, with scriptName the name that failed. Shared for deletion only, so that a
+// script that could not be written whole is deleted while it is still this file.
+HANDLE createScriptFile(char *scriptName)
+{
+    for (int number = 1; number <= maxScriptNumber; ++number) {
+        if (!numberedScriptName(state.sourceName, number, scriptName, pathSize)) break;
+        HANDLE file =
+            CreateFileA(scriptName, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+int saveScript(int script)
+{
+    char scriptName[pathSize];
+    HANDLE file = createScriptFile(scriptName);
+    if (file == INVALID_HANDLE_VALUE) return reportScriptFailure(scriptName);
+    DWORD written = 0;
+    if (!WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) || written != DWORD(script) ||
+        !FlushFileBuffers(file)) {
+        // A cut script could rename the pieces and stop before joining them.
+        DeleteFileA(scriptName);
+        CloseHandle(file);
+        return reportScriptFailure(scriptName);
+    }
+    CloseHandle(file);
+    char usual[pathSize];
+    if (!makeScriptName(state.sourceName, usual, sizeof usual) || !sameFileName(usual, scriptName))
+        tellOtherScriptName(scriptName);
+    return 1;
+}
+
+}  // namespace
+
+int makeScriptName(const char *sourceName, char *scriptName, int size)
+{
+    return numberedScriptName(sourceName, 1, scriptName, size);
 }
 
 int writeRejoinScript()
@@ -237,7 +308,7 @@ int writeRejoinScript()
     int script = 0;
     state.textBuffer[0] = 0;
     append(&script, headText);
-    appendPresenceTests(&script);
+    appendSizeTests(&script);
     append(&script, waitNotice);
     appendBusyTests(&script);
     appendRenamings(&script, 0);
@@ -246,8 +317,10 @@ int writeRejoinScript()
     appendDeletions(&script);
     appendWayBack(&script);
     append(&script, tailText);
-    if (script == spoilt ||
-        !makeScriptName(state.sourceName, state.sourceName, int(sizeof state.sourceName)))
-        return reportScriptFailure();
+    if (script == spoilt) {
+        char scriptName[pathSize];
+        if (!makeScriptName(state.sourceName, scriptName, sizeof scriptName)) strcpy(scriptName, state.sourceName);
+        return reportScriptFailure(scriptName);
+    }
     return saveScript(script);
 }

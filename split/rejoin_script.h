@@ -1,10 +1,11 @@
 // The batch script that joins the pieces back with the interpreter's own copy /b.
 #pragma once
 
-// Writes the script into the current folder; returns 0 after reporting a failure.
+// Writes the script into the current folder under the first free one of its names, and
+// names it in a notice when that is not the usual one; returns 0 after reporting a failure.
 int writeRejoinScript();
 
-// The script's file name for a source name: its last extension (a full stop at the
+// The script's usual file name for a source name: its last extension (a full stop at the
 // first position does not count) replaced by ".bat", or ".bat" appended; and appended
 // too when the replacement would give the source's own name ("run.bat.bat").
 // Returns 0 when the name does not fit in size bytes.

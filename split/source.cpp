@@ -146,7 +146,6 @@ int openSource()
         return reportOpenError(state.sourcePath);
     }
     state.sourceHandle = source;
-    strcpy(state.sourceFullPath, full);
     strcpy(state.sourceName, slash + 1);
     return 1;
 }

@@ -53,8 +53,6 @@ struct SplitState {
     uint32_t pieceCount;
     OPENFILENAMEA openDialog;
 
-    // The source's full path: the rejoin script must never be written over it.
-    char sourceFullPath[pathSize];
     // The folder that a relative Destination text is based on: the source's folder,
     // then the folder of the latest piece whose destination was prepared.
     char baseFolder[pathSize];

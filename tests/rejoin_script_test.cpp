@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,6 +40,19 @@ std::vector<std::string> linesOf(const std::string &text)
     }
 }
 
+// Lines with CR LF between them and none after the last, as the script holds them.
+std::string scriptLines(std::initializer_list<const char *> lines)
+{
+    std::string text;
+    bool first = true;
+    for (const char *line : lines) {
+        if (!first) text += "\r\n";
+        text += line;
+        first = false;
+    }
+    return text;
+}
+
 class RejoinScript : public SplitFixture {
 protected:
     void SetUp() override
@@ -47,20 +61,29 @@ protected:
         SetCurrentDirectoryA(folder_.path().c_str());
     }
 
-    void usePieces(const std::vector<std::string> &names, const char *source)
+    // The pieces as the writer leaves them: names in pieceNames, sizes in their identities.
+    void usePieces(const std::vector<std::string> &names, const char *source, const std::vector<uint64_t> &sizes)
     {
+        ASSERT_EQ(names.size(), sizes.size());
         std::string list;
-        for (const std::string &name : names) list += name + " ";
+        for (size_t n = 0; n < names.size(); ++n) {
+            list += names[n] + " ";
+            state.pieceIdentities[n].sizeHigh = DWORD(sizes[n] >> 32);
+            state.pieceIdentities[n].sizeLow = DWORD(sizes[n]);
+            state.pieceIdentities[n].known = 1;
+        }
         strcpy(state.pieceNames, list.c_str());
         state.pieceCount = uint32_t(names.size());
         strcpy(state.sourceName, source);
     }
 
-    // Writes the script and returns its text as it stands on disk.
+    // Writes the script and returns its text as it stands on disk; the usual name is
+    // taken without a word.
     std::string written(const std::string &scriptName)
     {
+        BoxAnswerer answerer({IDOK});
         EXPECT_EQ(writeRejoinScript(), 1);
-        EXPECT_STREQ(state.sourceName, scriptName.c_str());
+        EXPECT_EQ(answerer.count(), 0u);
         return readFile(folder_ / scriptName);
     }
 
@@ -71,127 +94,149 @@ protected:
 
 TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
 {
-    usePieces({"piece01", "piece02"}, "data.bin");
-    const std::string expected =
-        "@echo off\r\n"
-        "if exist piece01 goto 1\r\n"
-        "cmd /k \"echo In the folder is not exist file piece01\"\r\n"
-        "goto the_end\r\n"
-        "\r\n"
-        ":1\r\n"
-        "if exist piece02 goto 2\r\n"
-        "cmd /k \"echo In the folder is not exist file piece02\"\r\n"
-        "goto the_end\r\n"
-        "\r\n"
-        ":2\r\n"
-        "echo Please wait ...\r\n"
-        "if exist _0._9 goto busy\r\n"
-        "if exist _1._9 goto busy\r\n"
-        "if exist _z._9 goto busy\r\n"
-        "ren piece01 _0._9\r\n"
-        "ren piece02 _1._9\r\n"
-        "if not exist _0._9 goto failed\r\n"
-        "if not exist _1._9 goto failed\r\n"
-        "if exist data.bin goto taken\r\n"
-        "copy _0._9 /b + _1._9 /b _z._9 /b\r\n"
-        "if errorlevel 1 goto failed\r\n"
-        "ren _z._9 data.bin\r\n"
-        "if not exist data.bin goto failed\r\n"
-        "del _0._9\r\n"
-        "del _1._9\r\n"
-        "goto the_end\r\n"
-        "\r\n"
-        ":busy\r\n"
-        "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
-        "goto the_end\r\n"
-        "\r\n"
-        ":taken\r\n"
-        "echo A file data.bin is already in this folder\r\n"
-        ":failed\r\n"
-        "if exist _z._9 del _z._9\r\n"
-        "ren _0._9 piece01\r\n"
-        "ren _1._9 piece02\r\n"
-        "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
-        ":the_end\r\n"
-        "echo Process finished.";
+    usePieces({"piece01", "piece02"}, "data.bin", {1000000, 500000});
+    const std::string expected = scriptLines({
+        "@echo off",
+        "setlocal EnableExtensions DisableDelayedExpansion",
+        "pushd \"%~dp0\" || goto the_end",
+        "for %%s in (piece01) do if \"%%~zs\"==\"1000000\" goto 1",
+        "cmd /k \"echo In the folder is not exist file piece01 of 1000000 bytes\"",
+        "goto the_end",
+        "",
+        ":1",
+        "for %%s in (piece02) do if \"%%~zs\"==\"500000\" goto 2",
+        "cmd /k \"echo In the folder is not exist file piece02 of 500000 bytes\"",
+        "goto the_end",
+        "",
+        ":2",
+        "echo Please wait ...",
+        "if exist _0._9 goto busy",
+        "if exist _1._9 goto busy",
+        "if exist _z._9 goto busy",
+        "ren piece01 _0._9",
+        "ren piece02 _1._9",
+        "if not exist _0._9 goto failed",
+        "if not exist _1._9 goto failed",
+        "if exist data.bin goto taken",
+        "copy _0._9 /b + _1._9 /b _z._9 /b",
+        "if errorlevel 1 goto failed",
+        "for %%s in (_z._9) do if not \"%%~zs\"==\"1500000\" goto failed",
+        "ren _z._9 data.bin",
+        "if exist _z._9 goto failed",
+        "if not exist data.bin goto failed",
+        "del /f _0._9",
+        "del /f _1._9",
+        "goto the_end",
+        "",
+        ":busy",
+        "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
+        "goto the_end",
+        "",
+        ":taken",
+        "echo A file data.bin is already in this folder",
+        ":failed",
+        "if exist _z._9 del _z._9",
+        "ren _0._9 piece01",
+        "ren _1._9 piece02",
+        "cmd /k \"echo Joining failed: the pieces are kept under their own names\"",
+        ":the_end",
+        "popd",
+        "echo Process finished.",
+    });
     std::string script = written("data.bat");
-    EXPECT_EQ(script.size(), 946u);
+    EXPECT_EQ(script.size(), 1219u);
     EXPECT_EQ(script, expected);
-    EXPECT_EQ(linesOf(script).size(), 41u);
+    EXPECT_EQ(linesOf(script).size(), 46u);
 }
 
 TEST_F(RejoinScript, OnePieceAndNoPiece)
 {
-    usePieces({"p1"}, "big.iso");
+    // Sizes are compared as text, up to the twenty digits of the largest count.
+    usePieces({"p1"}, "big.iso", {18446744073709551615ull});
     EXPECT_EQ(written("big.bat"),
-              "@echo off\r\nif exist p1 goto 1\r\ncmd /k \"echo In the folder is not exist file p1\"\r\n"
-              "goto the_end\r\n\r\n:1\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n"
-              "if exist _z._9 goto busy\r\nren p1 _0._9\r\nif not exist _0._9 goto failed\r\n"
-              "if exist big.iso goto taken\r\ncopy _0._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
-              "ren _z._9 big.iso\r\nif not exist big.iso goto failed\r\ndel _0._9\r\ngoto the_end\r\n\r\n"
-              ":busy\r\ncmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
-              "goto the_end\r\n\r\n:taken\r\necho A file big.iso is already in this folder\r\n:failed\r\n"
-              "if exist _z._9 del _z._9\r\nren _0._9 p1\r\n"
-              "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
-              ":the_end\r\necho Process finished.");
+              scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
+                           "pushd \"%~dp0\" || goto the_end",
+                           "for %%s in (p1) do if \"%%~zs\"==\"18446744073709551615\" goto 1",
+                           "cmd /k \"echo In the folder is not exist file p1 of 18446744073709551615 bytes\"",
+                           "goto the_end", "", ":1", "echo Please wait ...", "if exist _0._9 goto busy",
+                           "if exist _z._9 goto busy", "ren p1 _0._9", "if not exist _0._9 goto failed",
+                           "if exist big.iso goto taken", "copy _0._9 /b _z._9 /b", "if errorlevel 1 goto failed",
+                           "for %%s in (_z._9) do if not \"%%~zs\"==\"18446744073709551615\" goto failed",
+                           "ren _z._9 big.iso", "if exist _z._9 goto failed", "if not exist big.iso goto failed",
+                           "del /f _0._9", "goto the_end", "", ":busy",
+                           "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
+                           "goto the_end", "", ":taken", "echo A file big.iso is already in this folder", ":failed",
+                           "if exist _z._9 del _z._9", "ren _0._9 p1",
+                           "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
+                           "popd", "echo Process finished."}));
 
-    usePieces({}, "empty.bin");
+    usePieces({}, "empty.bin", {});
     EXPECT_EQ(written("empty.bat"),
-              "@echo off\r\necho Please wait ...\r\nif exist _z._9 goto busy\r\nif exist empty.bin goto taken\r\n"
-              "copy _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 empty.bin\r\n"
-              "if not exist empty.bin goto failed\r\ngoto the_end\r\n\r\n:busy\r\n"
-              "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
-              "goto the_end\r\n\r\n:taken\r\necho A file empty.bin is already in this folder\r\n:failed\r\n"
-              "if exist _z._9 del _z._9\r\n"
-              "cmd /k \"echo Joining failed: the pieces are kept under their own names\"\r\n"
-              ":the_end\r\necho Process finished.");
+              scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
+                           "pushd \"%~dp0\" || goto the_end", "echo Please wait ...", "if exist _z._9 goto busy",
+                           "if exist empty.bin goto taken", "copy _z._9 /b", "if errorlevel 1 goto failed",
+                           "for %%s in (_z._9) do if not \"%%~zs\"==\"0\" goto failed", "ren _z._9 empty.bin",
+                           "if exist _z._9 goto failed", "if not exist empty.bin goto failed", "goto the_end", "",
+                           ":busy",
+                           "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
+                           "goto the_end", "", ":taken", "echo A file empty.bin is already in this folder", ":failed",
+                           "if exist _z._9 del _z._9",
+                           "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
+                           "popd", "echo Process finished."}));
 }
 
 TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
 {
-    usePieces(numberedPieces(11), "video.mkv");
+    usePieces(numberedPieces(11), "video.mkv",
+              {1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 11000});
     std::string script = written("video.bat");
-    EXPECT_EQ(script.size(), 2740u);
-    EXPECT_EQ(linesOf(script).size(), 131u);
+    EXPECT_EQ(script.size(), 3392u);
+    EXPECT_EQ(linesOf(script).size(), 136u);
     const char *eleven[] = {
-        "\r\n:10\r\nif exist p11 goto 11\r\n",  // plain decimal labels
+        // plain decimal labels
+        "\r\n:10\r\nfor %%s in (p11) do if \"%%~zs\"==\"11000\" goto 11\r\n"
+        "cmd /k \"echo In the folder is not exist file p11 of 11000 bytes\"\r\n",
         "\r\nif exist _9._9 goto busy\r\nif exist _a._9 goto busy\r\nif exist _z._9 goto busy\r\nren p01 _0._9\r\n",
         "\r\nren p11 _a._9\r\nif not exist _0._9 goto failed\r\n",
         "\r\nif not exist _a._9 goto failed\r\nif exist video.mkv goto taken\r\n"
         "copy _0._9 /b + _1._9 /b + _2._9 /b + _3._9 /b + _4._9 /b + _5._9 /b + _6._9 /b + _7._9 /b + _8._9 /b"
-        " + _9._9 /b + _a._9 /b _z._9 /b\r\n",
-        "\r\ndel _9._9\r\ndel _a._9\r\ngoto the_end\r\n",
+        " + _9._9 /b + _a._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
+        "for %%s in (_z._9) do if not \"%%~zs\"==\"66000\" goto failed\r\n",
+        "\r\ndel /f _9._9\r\ndel /f _a._9\r\ngoto the_end\r\n",
         "\r\nren _a._9 p11\r\ncmd /k \"echo Joining failed",
     };
     for (const char *block : eleven) EXPECT_NE(script.find(block), std::string::npos) << block;
 
-    usePieces(numberedPieces(20), "disk");
+    // The largest pieces the window lets the user ask for: the joined size passes 2^32.
+    usePieces(numberedPieces(20), "disk", std::vector<uint64_t>(20, 999999999));
     script = written("disk.bat");
-    EXPECT_EQ(script.size(), 4556u);
-    EXPECT_EQ(linesOf(script).size(), 221u);
+    EXPECT_EQ(script.size(), 5797u);
+    EXPECT_EQ(linesOf(script).size(), 226u);
     const char *twenty[] = {
-        "\r\n:19\r\nif exist p20 goto 20\r\ncmd /k \"echo In the folder is not exist file p20\"\r\n"
+        "\r\n:19\r\nfor %%s in (p20) do if \"%%~zs\"==\"999999999\" goto 20\r\n"
+        "cmd /k \"echo In the folder is not exist file p20 of 999999999 bytes\"\r\n"
         "goto the_end\r\n\r\n:20\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n",
         "\r\nif exist _j._9 goto busy\r\nif exist _z._9 goto busy\r\n",
         "\r\nren p20 _j._9\r\nif not exist _0._9 goto failed\r\n",
         "\r\nif not exist _j._9 goto failed\r\nif exist disk goto taken\r\n",
-        " + _i._9 /b + _j._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\nren _z._9 disk\r\n"
-        "if not exist disk goto failed\r\ndel _0._9\r\n",  // a source name without a full stop
-        "\r\ndel _j._9\r\ngoto the_end\r\n",
+        " + _i._9 /b + _j._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
+        "for %%s in (_z._9) do if not \"%%~zs\"==\"19999999980\" goto failed\r\nren _z._9 disk\r\n"
+        "if exist _z._9 goto failed\r\nif not exist disk goto failed\r\ndel /f _0._9\r\n",  // no full stop
+        "\r\ndel /f _j._9\r\ngoto the_end\r\n",
         "\r\nif exist _z._9 del _z._9\r\nren _0._9 p01\r\n",
         "\r\nren _9._9 p10\r\nren _a._9 p11\r\n",
         "\r\nren _j._9 p20\r\ncmd /k \"echo Joining failed",
     };
     for (const char *block : twenty) EXPECT_NE(script.find(block), std::string::npos) << block;
 
-    // Twenty names of the longest a piece can have (252 characters after "C:\") and the
-    // longest source name still fit.
+    // Twenty names longer than a piece can have (252 characters) and the longest source
+    // name still fit.
     std::vector<std::string> longest;
     for (const std::string &name : numberedPieces(20)) longest.push_back(name.substr(1) + std::string(250, 'a'));
-    usePieces(longest, (std::string(90, 's') + ".bin").c_str());
+    usePieces(longest, (std::string(90, 's') + ".bin").c_str(), std::vector<uint64_t>(20, 999999999));
     script = written(std::string(90, 's') + ".bat");
-    EXPECT_EQ(script.size(), 24836u);
-    EXPECT_EQ(script.substr(script.size() - 34), "\r\n:the_end\r\necho Process finished.");
+    EXPECT_EQ(script.size(), 26077u);
+    EXPECT_EQ(script.substr(script.size() - 40), "\r\n:the_end\r\npopd\r\necho Process finished.");
 }
 
 TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
@@ -206,10 +251,9 @@ TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
         char name[99];
         ASSERT_EQ(makeScriptName(example[0], name, sizeof name), 1);
         EXPECT_STREQ(name, example[1]);
-        usePieces({"p1"}, example[0]);
-        EXPECT_EQ(writeRejoinScript(), 1) << example[0];
-        EXPECT_STREQ(state.sourceName, example[1]);
-        EXPECT_TRUE(fileExists(folder_ / example[1])) << example[1];
+        usePieces({"p1"}, example[0], {1});
+        written(example[1]);
+        EXPECT_TRUE(DeleteFileA((folder_ / example[1]).c_str())) << example[1];
     }
     char small[8];
     EXPECT_EQ(makeScriptName("abcd.bin", small, sizeof small), 0);
@@ -217,17 +261,45 @@ TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
     EXPECT_STREQ(small, "abc.bat");
 }
 
-TEST_F(RejoinScript, AnExistingScriptIsReplaced)
+// A file of the script's name (the user's own, or the joiner of another split of a source
+// of the same stem) is kept; the pieces get the first free name and a notice names it.
+TEST_F(RejoinScript, AFileOfTheScriptsNameIsKeptAndTheScriptTakesTheNextFreeName)
 {
-    writeFile(folder_ / "data.bat", std::string(5000, 'x'));
-    usePieces({"piece01", "piece02"}, "data.bin");
-    EXPECT_EQ(written("data.bat").size(), 946u);
+    const std::string own = std::string(5000, 'x');
+    writeFile(folder_ / "data.bat", own);
+    SetFileAttributesA((folder_ / "data.bat").c_str(), FILE_ATTRIBUTE_READONLY);
+    const char *expectedNames[] = {"data_2.bat", "data_3.bat"};
+    for (const char *expectedName : expectedNames) {
+        usePieces({"piece01", "piece02"}, "data.bin", {1000000, 500000});
+        BoxAnswerer answerer({IDOK});
+        ASSERT_EQ(writeRejoinScript(), 1);
+        auto boxes = answerer.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, nullptr);
+        EXPECT_EQ(boxes[0].caption, "Kestrand");
+        EXPECT_EQ(boxes[0].icon, UINT(MB_ICONINFORMATION));
+        EXPECT_EQ(boxes[0].text,
+                  "The joining script is " + (folder_ / expectedName) + ", as a file data.bat was already in this folder.");
+        EXPECT_EQ(readFile(folder_ / expectedName).size(), 1219u);
+        EXPECT_EQ(readFile(folder_ / "data.bat"), own);
+    }
+    // The longest source name without a full stop: its second name is longer than sourceName holds.
+    const std::string stem(94, 'n');
+    writeFile(folder_ / (stem + ".bat"), "taken");
+    usePieces({"piece01"}, stem.c_str(), {7});
+    BoxAnswerer answerer({IDOK});
+    ASSERT_EQ(writeRejoinScript(), 1);
+    EXPECT_EQ(answerer.count(), 1u);
+    EXPECT_NE(readFile(folder_ / (stem + "_2.bat")).find("\r\nren _z._9 " + stem + "\r\n"), std::string::npos);
+    EXPECT_EQ(readFile(folder_ / (stem + ".bat")), "taken");
 }
 
+// Every free name taken, a folder among them: nothing is replaced and the user is told.
 TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
 {
-    CreateDirectoryA((folder_ / "data.bat").c_str(), nullptr);  // a folder takes the name
-    usePieces({"piece01"}, "data.bin");
+    CreateDirectoryA((folder_ / "data.bat").c_str(), nullptr);
+    for (int n = 2; n <= 99; ++n) writeFile(folder_ / ("data_" + std::to_string(n) + ".bat"), std::to_string(n));
+    usePieces({"piece01"}, "data.bin", {1});
     BoxAnswerer answerer({IDOK});
     EXPECT_EQ(writeRejoinScript(), 0);
     auto boxes = answerer.boxes();
@@ -235,18 +307,18 @@ TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
     EXPECT_EQ(boxes[0].caption, "Error opening file");
     EXPECT_EQ(boxes[0].icon, UINT(MB_ICONERROR));
     EXPECT_EQ(boxes[0].owner, nullptr);
-    char full[MAX_PATH];
-    GetFullPathNameA("data.bat", sizeof full, full, nullptr);
-    EXPECT_EQ(boxes[0].text, full);
+    EXPECT_EQ(boxes[0].text, folder_ / "data_99.bat");
     EXPECT_TRUE(folderExists(folder_ / "data.bat"));
+    for (int n = 2; n <= 99; ++n)
+        EXPECT_EQ(readFile(folder_ / ("data_" + std::to_string(n) + ".bat")), std::to_string(n));
+    EXPECT_FALSE(fileExists(folder_ / "data_100.bat"));
 }
 
 TEST_F(RejoinScript, ASourceNamedLikeItsScriptIsNeverOverwritten)
 {
     std::string source = folder_ / "data.bat";
     writeFile(source, "the user's own batch file");
-    usePieces({"piece01"}, "data.bat");
-    GetFullPathNameA("data.bat", sizeof state.sourceFullPath, state.sourceFullPath, nullptr);
+    usePieces({"piece01"}, "data.bat", {1});
     EXPECT_NE(written("data.bat.bat").find("\r\nif exist data.bat goto taken\r\n"), std::string::npos);
     EXPECT_EQ(readFile(source), "the user's own batch file");
 }
@@ -269,33 +341,51 @@ std::set<std::string> namesIn(const std::string &folder)
 
 }  // namespace
 
+// Every file in folder with its bytes.
+std::map<std::string, std::string> filesIn(const std::string &folder)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string &name : namesIn(folder)) files[name] = readFile(folder + "\\" + name);
+    return files;
+}
+
 // The script run for real by cmd.exe joins the pieces back into the source's bytes.
 class RejoinRun : public RejoinScript {
 protected:
-    void splitAndJoin(const std::vector<size_t> &sizes, uint32_t seed)
+    // Cuts random bytes into pieces of these sizes in folder and writes their script there,
+    // for the source "source.dat"; returns the source's bytes.
+    std::string cutAndScript(const std::string &folder, const std::vector<std::string> &names,
+                             const std::vector<size_t> &sizes, uint32_t seed)
     {
-        std::string source = randomBytes([&] {
-            size_t total = 0;
-            for (size_t s : sizes) total += s;
-            return total;
-        }(), seed);
-        std::vector<std::string> names;
+        size_t total = 0;
+        for (size_t size : sizes) total += size;
+        std::string source = randomBytes(total, seed);
         size_t at = 0;
         for (size_t i = 0; i < sizes.size(); ++i) {
-            names.push_back(pieceLabel(int(i + 1)));
-            writeFile(folder_ / names.back(), source.substr(at, sizes[i]));
+            writeFile(folder + "\\" + names[i], source.substr(at, sizes[i]));
             at += sizes[i];
         }
-        usePieces(names, "source.dat");
-        ASSERT_EQ(writeRejoinScript(), 1);
+        SetCurrentDirectoryA(folder.c_str());
+        usePieces(names, "source.dat", std::vector<uint64_t>(sizes.begin(), sizes.end()));
+        EXPECT_EQ(writeRejoinScript(), 1);
+        return source;
+    }
 
-        BatchRun run = runBatch(folder_.path(), "source.bat");
+    void expectJoined(const std::string &folder, const std::string &source, const BatchRun &run)
+    {
         ASSERT_TRUE(run.finished) << run.output;
         EXPECT_NE(run.output.find("Process finished."), std::string::npos) << run.output;
-        ASSERT_TRUE(fileExists(folder_ / "source.dat")) << run.output;
-        EXPECT_TRUE(readFile(folder_ / "source.dat") == source) << "joined bytes differ";
+        ASSERT_TRUE(fileExists(folder + "\\source.dat")) << run.output;
+        EXPECT_TRUE(readFile(folder + "\\source.dat") == source) << "joined bytes differ";
         // The pieces went into the joined file; no temporary file stays.
-        EXPECT_EQ(namesIn(folder_.path()), (std::set<std::string>{"source.bat", "source.dat"})) << run.output;
+        EXPECT_EQ(namesIn(folder), (std::set<std::string>{"source.bat", "source.dat"})) << run.output;
+    }
+
+    void splitAndJoin(const std::vector<size_t> &sizes, uint32_t seed)
+    {
+        std::vector<std::string> names = numberedPieces(int(sizes.size()));
+        std::string source = cutAndScript(folder_.path(), names, sizes, seed);
+        expectJoined(folder_.path(), source, runBatch(folder_.path(), "source.bat"));
     }
 };
 
@@ -314,30 +404,64 @@ TEST_F(RejoinRun, ElevenPiecesWithAnEmptyOne)
     splitAndJoin({1000, 2000, 0, 4096, 1, 7777, 512, 513, 9000, 100, 26}, 3);
 }
 
-TEST_F(RejoinRun, TwentyPieces)
+// Twenty pieces with the longest names their folder takes, in a folder at a drive's root.
+TEST_F(RejoinRun, TwentyPiecesWithTheLongestNames)
 {
+    TempFolder pieces("R:");
+    const size_t longest = MAX_PATH - 1 - (pieces.path().size() + 1);
+    ASSERT_GE(longest, 240u) << pieces.path();
+    std::vector<std::string> names;
     std::vector<size_t> sizes;
-    for (int n = 0; n < 20; ++n) sizes.push_back(size_t(n == 13 ? 0 : 3000 + 517 * n));
-    splitAndJoin(sizes, 4);
+    for (int n = 1; n <= 20; ++n) {
+        names.push_back(pieceLabel(n) + std::string(longest - 3, n % 2 ? 'a' : 'B'));
+        sizes.push_back(size_t(n == 14 ? 0 : 3000 + 517 * n));
+    }
+    std::string source = cutAndScript(pieces.path(), names, sizes, 4);
+    EXPECT_GT(readFile(pieces / "source.bat").size(), 20 * 4 * longest);
+    expectJoined(pieces.path(), source, runBatch(pieces.path(), "source.bat"));
 }
 
-TEST_F(RejoinRun, AMissingPieceIsNamedAndNothingIsRenamed)
+// A piece that is not there as it was written stops the script before anything is renamed.
+TEST_F(RejoinRun, APieceMissingOrOfAnotherSizeIsNamedAndNothingIsRenamed)
 {
-    std::vector<std::string> names = numberedPieces(3);
-    writeFile(folder_ / names[0], "first");
-    writeFile(folder_ / names[2], "third");
-    usePieces(names, "source.dat");
-    ASSERT_EQ(writeRejoinScript(), 1);
+    cutAndScript(folder_.path(), numberedPieces(3), {5000, 777, 1}, 5);
+    const std::string second = readFile(folder_ / "p02");
+    const std::string roads[] = {"", second.substr(0, 776), second + "x"};
+    for (const std::string &p02 : roads) {
+        if (p02.empty())
+            ASSERT_TRUE(DeleteFileA((folder_ / "p02").c_str()));
+        else
+            writeFile(folder_ / "p02", p02);
+        auto before = filesIn(folder_.path());
+        BatchRun run = runBatch(folder_.path(), "source.bat");
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_NE(run.output.find("In the folder is not exist file p02 of 777 bytes"), std::string::npos)
+            << run.output;
+        EXPECT_TRUE(filesIn(folder_.path()) == before) << "p02 of " << p02.size() << " bytes: " << run.output;
+    }
+}
 
-    BatchRun run = runBatch(folder_.path(), "source.bat");
-    ASSERT_TRUE(run.finished) << run.output;
-    EXPECT_NE(run.output.find("In the folder is not exist file p02"), std::string::npos)
-        << run.output;
-    EXPECT_EQ(readFile(folder_ / "p01"), "first");
-    EXPECT_EQ(readFile(folder_ / "p03"), "third");
-    EXPECT_FALSE(fileExists(folder_ / "_0._9"));
-    EXPECT_FALSE(fileExists(folder_ / "_z._9"));
-    EXPECT_FALSE(fileExists(folder_ / "source.dat"));
+// Run from a command window that stands in another folder, the script joins its own
+// pieces, and like-named files there (another split's) stay as they are.
+TEST_F(RejoinRun, StartedFromAnotherFolderItJoinsInItsOwn)
+{
+    std::string source = cutAndScript(folder_.path(), numberedPieces(2), {5000, 777}, 6);
+    TempFolder other;
+    writeFile(other / "p01", randomBytes(5000, 60));
+    writeFile(other / "p02", randomBytes(777, 61));
+    auto before = filesIn(other.path());
+    BatchRun run = runBatch(other.path(), "\"" + (folder_ / "source.bat") + "\"");
+    expectJoined(folder_.path(), source, run);
+    EXPECT_TRUE(filesIn(other.path()) == before) << run.output;
+}
+
+// Pieces copied from a CD are read-only; their temporary files go all the same.
+TEST_F(RejoinRun, ReadOnlyPiecesJoinAndLeaveNoTemporaryFile)
+{
+    std::string source = cutAndScript(folder_.path(), numberedPieces(3), {5000, 777, 512}, 7);
+    for (const std::string &name : numberedPieces(3))
+        ASSERT_TRUE(SetFileAttributesA((folder_ / name).c_str(), FILE_ATTRIBUTE_READONLY));
+    expectJoined(folder_.path(), source, runBatch(folder_.path(), "source.bat"));
 }
 
 TEST_F(RejoinRun, AFileNamedLikeTheSourceStopsTheJoinAndStays)
@@ -346,7 +470,7 @@ TEST_F(RejoinRun, AFileNamedLikeTheSourceStopsTheJoinAndStays)
     writeFile(folder_ / "p01", first);
     writeFile(folder_ / "p02", second);
     writeFile(folder_ / "source.dat", "the user's own file");
-    usePieces(numberedPieces(2), "source.dat");
+    usePieces(numberedPieces(2), "source.dat", {5000, 777});
     ASSERT_EQ(writeRejoinScript(), 1);
 
     BatchRun run = runBatch(folder_.path(), "source.bat");
@@ -376,7 +500,7 @@ TEST_F(RejoinRun, AnotherJoinsTemporaryFileOrAPieceThatCannotBeRenamedKeepsEvery
     const std::string first = randomBytes(5000, 7), second = randomBytes(777, 8);
     writeFile(folder_ / "p01", first);
     writeFile(folder_ / "p02", second);
-    usePieces(numberedPieces(2), "source.dat");
+    usePieces(numberedPieces(2), "source.dat", {5000, 777});
     ASSERT_EQ(writeRejoinScript(), 1);
     for (const char *stranger : {"_0._9", "_1._9", "_z._9"}) {
         writeFile(folder_ / stranger, "another join's");

@@ -82,6 +82,8 @@ TEST_F(FullDriveTest, AJoinWithoutRoomKeepsEveryPieceUnderItsOwnName)
     writeFile(pieces / "p02", second);
     strcpy(state.pieceNames, "p01 p02 ");
     state.pieceCount = 2;
+    state.pieceIdentities[0].sizeLow = DWORD(first.size());
+    state.pieceIdentities[1].sizeLow = DWORD(second.size());
     strcpy(state.sourceName, "data.bin");
     SetCurrentDirectoryA(pieces.path().c_str());
     int written = writeRejoinScript();
