@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "split/rejoin_script.h"
+#include "split/source.h"
 #include "support/batch.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
@@ -453,6 +459,14 @@ TEST_F(RejoinRun, StartedFromAnotherFolderItJoinsInItsOwn)
     BatchRun run = runBatch(other.path(), "\"" + (folder_ / "source.bat") + "\"");
     expectJoined(folder_.path(), source, run);
     EXPECT_TRUE(filesIn(other.path()) == before) << run.output;
+
+    // An interpreter set up with delayed expansion would drop the "!" from the folder's path.
+    const std::string marked = folder_ / "Joe!s";
+    ASSERT_TRUE(CreateDirectoryA(marked.c_str(), nullptr));
+    source = cutAndScript(marked, numberedPieces(2), {300, 4000}, 9);
+    run = runBatch(other.path(), "cmd /v:on /c \"" + marked + "\\source.bat\"");
+    expectJoined(marked, source, run);
+    EXPECT_TRUE(filesIn(other.path()) == before) << run.output;
 }
 
 // Pieces copied from a CD are read-only; their temporary files go all the same.
@@ -462,6 +476,42 @@ TEST_F(RejoinRun, ReadOnlyPiecesJoinAndLeaveNoTemporaryFile)
     for (const std::string &name : numberedPieces(3))
         ASSERT_TRUE(SetFileAttributesA((folder_ / name).c_str(), FILE_ATTRIBUTE_READONLY));
     expectJoined(folder_.path(), source, runBatch(folder_.path(), "source.bat"));
+}
+
+// A file lands under the source's name while copy runs (a sync client, a download): the
+// final rename fails, the joined copy goes and every piece gets its name back.
+TEST_F(RejoinRun, AFileLandingUnderTheSourcesNameWhileCopyRunsKeepsEverything)
+{
+    cutAndScript(folder_.path(), numberedPieces(2), {5000, 777}, 8);
+    auto expected = filesIn(folder_.path());
+    bool stopped = false;
+    BatchRun run = runBatchStoppedAtRename(
+        folder_.path(), "source.bat", "\\source.dat",
+        [&] { writeFile(folder_ / "source.dat", "landed while copy ran"); }, &stopped);
+    ASSERT_TRUE(stopped) << run.output;
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+        << run.output;
+    expected["source.dat"] = "landed while copy ran";
+    EXPECT_TRUE(filesIn(folder_.path()) == expected) << run.output;
+}
+
+// A piece written to by another program while the join runs makes a joined file of
+// another size: it never takes the source's name, and the pieces get their names back.
+TEST_F(RejoinRun, APieceThatGrowsWhileTheJoinRunsIsNotTakenForTheSource)
+{
+    cutAndScript(folder_.path(), numberedPieces(2), {5000, 777}, 10);
+    auto expected = filesIn(folder_.path());
+    expected["p01"] += "grown";
+    bool stopped = false;
+    BatchRun run = runBatchStoppedAtRename(
+        folder_.path(), "source.bat", "\\_1._9",
+        [&] { writeFile(folder_ / "_0._9", expected["p01"]); }, &stopped);
+    ASSERT_TRUE(stopped) << run.output;
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(filesIn(folder_.path()) == expected) << run.output;
 }
 
 TEST_F(RejoinRun, AFileNamedLikeTheSourceStopsTheJoinAndStays)
@@ -525,4 +575,154 @@ TEST_F(RejoinRun, AnotherJoinsTemporaryFileOrAPieceThatCannotBeRenamedKeepsEvery
     EXPECT_TRUE(readFile(folder_ / "p01") == first);
     EXPECT_TRUE(readFile(folder_ / "p02") == second);
     EXPECT_EQ(namesIn(folder_.path()), (std::set<std::string>{"p01", "p02", "source.bat"}));
+}
+
+namespace {
+
+// What a plan meets when its script runs.
+enum Road { Plain, Missing, Shorter, Longer, StrangerPiece, StrangerJoined, ReadOnly, SourceInTheWay, Elsewhere, roadCount };
+const char *const roadNames[] = {"plain", "a piece missing", "a piece one byte short", "a piece one byte longer",
+                                 "a stranger _k._9", "a stranger _z._9", "a read-only piece",
+                                 "a file of the source's name in the way", "run from another folder"};
+
+// Names Windows takes as devices, or as another name, are refused before they reach a script.
+bool fitsNameRule(const std::string &name)
+{
+    if (name.empty() || name.back() == '.') return false;
+    std::string stem = name.substr(0, name.find('.'));
+    for (char &c : stem) c = char(toupper((unsigned char)c));
+    for (const char *device : {"CON", "PRN", "AUX", "NUL"})
+        if (stem == device) return false;
+    return !(stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+             stem[3] >= '1' && stem[3] <= '9');
+}
+
+std::string folded(std::string name)
+{
+    for (char &c : name) c = char(toupper((unsigned char)c));
+    return name;
+}
+
+struct Plan {
+    std::string source;
+    std::vector<std::string> names;
+    std::vector<size_t> sizes;
+    Road road;
+    size_t piece;  // the piece the road is about
+};
+
+// A name of the name rule's characters, of any length up to longest, often of the
+// lengths at the ends, unlike every name in taken (as Windows compares them).
+std::string freshName(std::mt19937 &random, size_t longest, std::set<std::string> &taken)
+{
+    static const char characters[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_.";
+    for (;;) {
+        size_t length;
+        switch (random() % 4) {
+        case 0: length = 1 + random() % 3; break;
+        case 1: length = longest - random() % 3; break;
+        default: length = 1 + random() % longest;
+        }
+        std::string name;
+        for (size_t i = 0; i < length; ++i) name += characters[random() % (sizeof characters - 1)];
+        if (fitsNameRule(name) && taken.insert(folded(name)).second) return name;
+    }
+}
+
+Plan makePlan(uint32_t seed, size_t longestPiece)
+{
+    std::mt19937 random(seed);
+    Plan plan;
+    std::set<std::string> taken;
+    for (const char *own : {"_0._9", "_1._9", "_2._9", "_3._9", "_4._9", "_5._9", "_6._9", "_7._9", "_8._9", "_9._9",
+                            "_a._9", "_b._9", "_c._9", "_d._9", "_e._9", "_f._9", "_g._9", "_h._9", "_i._9", "_j._9",
+                            "_z._9"})
+        taken.insert(folded(own));
+    plan.source = freshName(random, size_t(maxSourceNameLength), taken);
+    char script[pathSize];
+    makeScriptName(plan.source.c_str(), script, sizeof script);
+    taken.insert(folded(script));
+    size_t count = 1 + random() % maxPieces;
+    const size_t edges[] = {0, 1, 511, 512, 513};
+    for (size_t n = 0; n < count; ++n) {
+        plan.names.push_back(freshName(random, longestPiece, taken));
+        plan.sizes.push_back(random() % 2 ? edges[random() % 5] : 514 + random() % 20000);
+    }
+    plan.road = Road(random() % roadCount);
+    plan.piece = random() % count;
+    // A piece of no bytes cannot be one byte short.
+    if (plan.road == Shorter && plan.sizes[plan.piece] == 0) plan.road = Longer;
+    return plan;
+}
+
+uint32_t firstSeed(bool *replay)
+{
+    char text[16] = "";
+    *replay = GetEnvironmentVariableA("KESTRAND_JOIN_SEED", text, sizeof text) > 0;
+    if (*replay) return uint32_t(strtoul(text, nullptr, 10));
+    return GetTickCount() ^ (GetCurrentProcessId() << 16);
+}
+
+}  // namespace
+
+// Random plans, each meeting one road: the join is the source byte for byte and leaves no
+// temporary file, or every file is as it was and nothing of the source's name was made.
+// KESTRAND_JOIN_SEED=<seed> replays the one plan of that seed.
+TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
+{
+    bool replay = false;
+    const uint32_t first = firstSeed(&replay);
+    const int plans = replay ? 1 : 32;
+    printf("join plans from seed %lu (replay one with KESTRAND_JOIN_SEED)\n", (unsigned long)first);
+    for (int i = 0; i < plans; ++i) {
+        const uint32_t seed = first + uint32_t(i);
+        TempFolder pieces("R:"), other("R:");
+        Plan plan = makePlan(seed, MAX_PATH - 1 - (std::max(pieces.path().size(), other.path().size()) + 1));
+        SCOPED_TRACE("KESTRAND_JOIN_SEED=" + std::to_string(seed) + ": " + std::to_string(plan.names.size()) +
+                     " pieces, " + roadNames[plan.road] + " (piece " + std::to_string(plan.piece + 1) + ")");
+        size_t total = 0;
+        for (size_t size : plan.sizes) total += size;
+        const std::string source = randomBytes(total, seed);
+        size_t at = 0;
+        for (size_t n = 0; n < plan.names.size(); ++n) {
+            writeFile(pieces / plan.names[n], source.substr(at, plan.sizes[n]));
+            at += plan.sizes[n];
+        }
+        SetCurrentDirectoryA(pieces.path().c_str());
+        usePieces(plan.names, plan.source.c_str(), std::vector<uint64_t>(plan.sizes.begin(), plan.sizes.end()));
+        ASSERT_EQ(writeRejoinScript(), 1);
+        char script[pathSize];
+        makeScriptName(plan.source.c_str(), script, sizeof script);
+
+        const std::string piece = pieces / plan.names[plan.piece];
+        const char stranger[] = {'_', char(plan.piece < 10 ? '0' + plan.piece : 'a' + plan.piece - 10), '.', '_', '9', 0};
+        switch (plan.road) {
+        case Missing: ASSERT_TRUE(DeleteFileA(piece.c_str())); break;
+        case Shorter: writeFile(piece, readFile(piece).substr(1)); break;
+        case Longer: writeFile(piece, readFile(piece) + "+"); break;
+        case StrangerPiece: writeFile(pieces / stranger, "another join's"); break;
+        case StrangerJoined: writeFile(pieces / "_z._9", "another join's"); break;
+        case ReadOnly: ASSERT_TRUE(SetFileAttributesA(piece.c_str(), FILE_ATTRIBUTE_READONLY)); break;
+        case SourceInTheWay: writeFile(pieces / plan.source, "the user's own"); break;
+        case Elsewhere:
+            for (size_t n = 0; n < plan.names.size(); ++n) writeFile(other / plan.names[n], randomBytes(plan.sizes[n], ~seed));
+            break;
+        default: break;
+        }
+        const auto before = filesIn(pieces.path());
+        const auto elsewhere = filesIn(other.path());
+        BatchRun run = plan.road == Elsewhere ? runBatch(other.path(), "\"" + (pieces / script) + "\"")
+                                              : runBatch(pieces.path(), script);
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_TRUE(filesIn(other.path()) == elsewhere) << run.output;
+        if (plan.road == Plain || plan.road == ReadOnly || plan.road == Elsewhere) {
+            EXPECT_EQ(namesIn(pieces.path()), (std::set<std::string>{script, plan.source})) << run.output;
+            EXPECT_TRUE(fileExists(pieces / plan.source) && readFile(pieces / plan.source) == source)
+                << "joined bytes differ: " << run.output;
+        } else {
+            EXPECT_TRUE(filesIn(pieces.path()) == before) << run.output;
+        }
+        SetCurrentDirectoryA(folder_.path().c_str());
+        if (HasFailure()) break;
+    }
 }

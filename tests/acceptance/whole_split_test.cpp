@@ -76,25 +76,61 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WholeSplit,
                              return "Bytes" + std::to_string(info.param.bytes);
                          });
 
-// The worked example typed into the window: its script is the 946 bytes written down in the
-// unit tests (here by their SHA-256), and it joins.
-TEST(WholeSplitOfTheWorkedExample, LeavesThe946ByteScript)
+// The worked example typed into the window: its script is the 1,219 bytes written down in
+// the unit tests (here by their SHA-256), and it joins.
+TEST(WholeSplitOfTheWorkedExample, LeavesThe1219ByteScript)
 {
     TempFolder folder;
-    std::string bytes = randomBytes(70000, 3);
+    std::string bytes = randomBytes(1500000, 3);
     writeFile(folder / "data.bin", bytes);
     Session s;
     ASSERT_TRUE(s.start("", folder.path()));
     ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
     ASSERT_TRUE(s.acceptDestination(folder / "parts\\piece01"));
-    ASSERT_EQ(s.writePiece("40000"), Session::NextPiece);
+    ASSERT_EQ(s.writePiece("1000000"), Session::NextPiece);
     ASSERT_TRUE(s.acceptDestination());
-    ASSERT_EQ(s.writePiece("40000"), Session::Ended);
+    ASSERT_EQ(s.writePiece("500000"), Session::Ended);
     std::string pieces = folder / "parts";
-    EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 946u);
-    EXPECT_EQ(sha256File(pieces + "\\data.bat"), "dfa599c81fb20a2c18fa724b9f9912fdf4d1e7e984553e33a00f58074015e838");
+    EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 1219u);
+    EXPECT_EQ(sha256File(pieces + "\\data.bat"), "720c95e573e0ff3c924148e6d706d75a50f87e931787c1559e146c04374f128f");
     std::string output = rejoin(pieces, "data.bat");
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+}
+
+// The user's own data.bat in the last piece's folder stays; the pieces get data_2.bat, and
+// run from a command window in another folder it joins them there, not that folder's files.
+TEST(WholeSplitBesideAUsersScript, KeepsItAndJoinsFromAnotherFolder)
+{
+    TempFolder folder, elsewhere;
+    std::string bytes = randomBytes(3000, 11);
+    writeFile(folder / "data.bin", bytes);
+    ASSERT_TRUE(CreateDirectoryA((folder / "Separation").c_str(), nullptr));
+    writeFile(folder / "Separation\\data.bat", "@echo the user's own");
+    writeFile(elsewhere / "01", randomBytes(2000, 12));  // another split's pieces
+    writeFile(elsewhere / "02", randomBytes(1000, 13));
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("2000"), Session::NextPiece);
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("2000"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    std::string pieces = folder / "Separation";
+    ASSERT_EQ(s.boxes.size(), 1u);
+    EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+    EXPECT_EQ(s.boxes[0].text,
+              "The joining script is " + pieces + "\\data_2.bat, as a file data.bat was already in this folder.");
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "data.bat", "data_2.bat"}));
+
+    auto before = filesUnder(elsewhere.path());
+    std::string output = rejoin(elsewhere.path(), "\"" + pieces + "\\data_2.bat\"");
+    EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data_2.bat", "data.bin"})) << output;
+    EXPECT_EQ(readFile(pieces + "\\data.bat"), "@echo the user's own");
+    EXPECT_EQ(filesUnder(elsewhere.path()), before) << output;
+    EXPECT_EQ(sha256File(elsewhere / "01"), sha256(randomBytes(2000, 12)));
+    EXPECT_EQ(sha256File(elsewhere / "02"), sha256(randomBytes(1000, 13)));
 }
 
 // A source named like a script gets a script of another name, which joins it back.

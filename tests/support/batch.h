@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 struct BatchRun {
@@ -14,3 +15,10 @@ struct BatchRun {
 
 BatchRun runBatch(const std::string &folder, const std::string &script,
                   const std::string &input = "exit\r\n", DWORD timeoutMs = 60000);
+
+// As runBatch, with the interpreter as this process's debuggee, stopped when it first calls
+// MoveFileW to a name ending in `target` (the script's "ren ... target"): `atStop` runs
+// then, before the rename is tried, so a test can put the folder into a given state at
+// that exact point of the script. `stopped` tells whether the stop came.
+BatchRun runBatchStoppedAtRename(const std::string &folder, const std::string &script, const std::string &target,
+                                 const std::function<void()> &atStop, bool *stopped);
