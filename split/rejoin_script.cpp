@@ -215,6 +215,16 @@ int saveScript(int script)
 
 }  // namespace
 
+int isJoinTemporaryName(const char *name)
+{
+    char temporary[8];
+    for (uint32_t n = 0; n < maxPieces; ++n) {
+        temporaryName(n, temporary);
+        if (sameFileName(name, temporary)) return 1;
+    }
+    return sameFileName(name, joinedName);
+}
+
 int makeScriptName(const char *sourceName, char *scriptName, int size)
 {
     int length = int(strlen(sourceName));
