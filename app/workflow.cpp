@@ -73,9 +73,9 @@ void refuseChangedPieceFile()
     state.pieceFileChanged.store(0, std::memory_order_relaxed);
     if (rewindPiece()) invalidate(state.restRect);
     invalidate(state.gaugeRect);
-    backToDestinationStep();
     UpdateWindow(state.mainWindow);
     reportChangedDestination();
+    backToDestinationStep();
     SetFocus(state.destEdit);
 }
 

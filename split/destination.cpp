@@ -189,7 +189,12 @@ Claim createPieceFile()
     HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (piece != INVALID_HANDLE_VALUE)
         return closeAndRecord(piece, state.destPath, &state.destIdentity) ? claimed : claimRefused;
-    if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) return claimAgain;
+    DWORD error = GetLastError();
+    DWORD attributes = GetFileAttributesA(state.destPath);
+    // A file that came meanwhile gets its question; a folder of the name is no piece file.
+    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attributes != INVALID_FILE_ATTRIBUTES &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return claimAgain;
     reportOpenError(state.destPath);
     return claimRefused;
 }
@@ -204,7 +209,7 @@ Claim replacePieceFile(char *composed)
     PathHolds holds;
     HANDLE piece = openOwnFile(state.destPath, asked, &holds);
     if (piece == INVALID_HANDLE_VALUE) {
-        if (holds != holdsOwnFile) return claimAgain;
+        if (holds != holdsFileInUse) return claimAgain;
         reportOpenError(state.destPath);
         return claimRefused;
     }

@@ -72,7 +72,7 @@ HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *holds = isAbsent(GetLastError()) ? holdsNothing : whatPathHolds(path, made);
+        *holds = isAbsent(GetLastError()) ? holdsNothing : holdsFileInUse;
         return file;
     }
     PieceIdentity now;

@@ -7,8 +7,9 @@
 
 #include "state/split_state.h"
 
-// What a path names now, against the file this split made there.
-enum PathHolds { holdsNothing, holdsOwnFile, holdsOtherFile };
+// What a path names now, against the file this split made there. A file in use is one
+// that cannot be opened to be written, whichever it is.
+enum PathHolds { holdsNothing, holdsOwnFile, holdsOtherFile, holdsFileInUse };
 
 // The identity of an open file; `known` is 0 when the platform cannot say.
 void readIdentity(HANDLE file, PieceIdentity *identity);
@@ -22,8 +23,7 @@ PathHolds whatPathHolds(const char *path, const PieceIdentity &made);
 // close failed.
 int closeAndRecord(HANDLE file, const char *path, PieceIdentity *identity);
 // Opens the file at path to write it in place, neither creating nor emptying it, when it
-// is `made`. Otherwise returns INVALID_HANDLE_VALUE with *holds saying what is there; an
-// own file that cannot be opened gives holdsOwnFile.
+// is `made`. Otherwise returns INVALID_HANDLE_VALUE with *holds saying what is there.
 HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds);
 // Cuts an open file to nothing.
 int emptyOpenFile(HANDLE file);

@@ -160,9 +160,9 @@ HANDLE openPieceFile()
         // A renewed attempt starts again from nothing.
         if (emptyOpenFile(piece)) return piece;
         CloseHandle(piece);
-        holds = holdsOwnFile;
+        holds = holdsFileInUse;
     }
-    if (holds == holdsOwnFile) {
+    if (holds == holdsFileInUse) {
         reportOpenError(state.destPath);
         state.copyState.store(Stopped, relaxed);
     } else {
