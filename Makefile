@@ -2,7 +2,7 @@
 BUILD := build
 JOBS := $(shell nproc)
 
-.PHONY: all setup setup-wine build test run bench dist clean
+.PHONY: all setup setup-wine build test run bench dist screenshot clean
 
 all: build
 
@@ -29,6 +29,10 @@ bench: build setup-wine
 
 run: build setup-wine
 	scripts/run.sh $(BUILD)/win32
+
+# The README's picture, docs/kestrand.png, taken again from the shipped exe.
+screenshot: build setup-wine
+	scripts/screenshot.sh $(BUILD)/win32
 
 # The shipped zip: the same Kestrand.exe that the tests run, checked, with the docs.
 dist: setup $(BUILD)/win32/Makefile

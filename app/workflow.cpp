@@ -45,17 +45,38 @@ uint32_t roomForPiece()
     return room > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(room);
 }
 
-// The size step's refusal: back to the destination of the same piece.
-void refuseTooLargePiece()
+// Back to the destination of the same piece, whose checks and question run again.
+void backToDestinationStep()
 {
-    MessageBoxA(state.mainWindow, tooLargeText, nullptr, MB_ICONERROR);
-    DeleteFileA(state.destPath);
     state.freeSpace = DecimalCount{0, 0, 0};
     invalidate(state.freeRect);
     enable(state.destEdit, TRUE);
     enable(state.sizeEdit, FALSE);
     enable(state.okButton, TRUE);
     --state.step;
+}
+
+// The size step's refusal. The piece file goes only after the message is read, and only
+// if it is still the one made for the piece: the user may have changed disks meanwhile.
+void refuseTooLargePiece()
+{
+    MessageBoxA(state.mainWindow, tooLargeText, nullptr, MB_ICONERROR);
+    dropEmptyDestination();
+    backToDestinationStep();
+}
+
+// The writer found another file, or none, where the piece's file was: nothing was written.
+// The piece is given back to the source, and stays a renewed attempt, so that the file of
+// an earlier failed attempt is still looked after.
+void refuseChangedPieceFile()
+{
+    state.pieceFileChanged.store(0, std::memory_order_relaxed);
+    if (rewindPiece()) invalidate(state.restRect);
+    invalidate(state.gaugeRect);
+    UpdateWindow(state.mainWindow);
+    reportChangedDestination();
+    backToDestinationStep();
+    SetFocus(state.destEdit);
 }
 
 // The size step's controls, as acceptDestination left them.
@@ -196,6 +217,7 @@ void onChange()
     dropEmptyDestination();
 }
 
+
 void onMax()
 {
     formatSizeField(state.freeSpace, state.ioBuffer);
@@ -275,6 +297,10 @@ LRESULT onPieceFinished()
     uint32_t outcome = copyState();
     if (outcome == Stopped) {
         DestroyWindow(state.mainWindow);
+        return 0;
+    }
+    if (outcome == Failed && state.pieceFileChanged.load(std::memory_order_relaxed)) {
+        refuseChangedPieceFile();
         return 0;
     }
     // A failed piece is offered again even when it was the last: the script must never

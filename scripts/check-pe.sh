@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Checks a built Kestrand.exe from the file itself (MinGW objdump's reading of its
-# headers, import tables and resources): the right machine and format, the GUI
-# subsystem (no console), imports from the system DLLs that every Windows has and
-# nothing else, InitCommonControls by ordinal, and the two icons. Prints the size.
+# headers, import tables and resources, and pe-resources.py's of its version and
+# manifest): the right machine and format, the GUI subsystem (no console), imports from
+# the system DLLs that every Windows has and nothing else, only functions on the list in
+# allowed-imports.txt (none newer than Windows 2000), InitCommonControls by ordinal, the
+# two icons, a version resource with the project's version, and a manifest that asks
+# for asInvoker without the version 6 common controls or DPI awareness. Prints the size.
 # Every failed rule is reported, not only the first; the exit code is 1 if any failed.
 #
 # Usage: check-pe.sh [--stripped] i386 EXE
@@ -26,6 +29,16 @@ icon_names="MYICON1 MYICON2"    # resource names are stored upper-cased
 # bits 512 + mask 128 bytes. A group naming one image is 6 + 14 bytes.
 icon_image_bytes=744
 icon_group_bytes=20
+
+here=$(cd "$(dirname "$0")" && pwd)
+# KESTRAND_ALLOWED_IMPORTS names another list: the release tests' way to try a bad one.
+allowed_imports=${KESTRAND_ALLOWED_IMPORTS:-$here/allowed-imports.txt}
+# The first Windows that an allowed import may need: 2000 or earlier.
+allowed_windows="NT3.1 NT3.5 NT3.51 NT4 2000"
+# The systems the manifest declares: Vista, 7, 8, 8.1, and 10 and 11 (one id).
+supported_os="{e2011457-1546-43c5-a5fe-008deee3d3f0} {35138b9a-5d96-4fbd-8e2d-a2440225f93a}
+  {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38} {1f676c76-80e1-4239-95bb-83d0f6d0da78}
+  {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 
 case $arch in
   i386)   objdump=i686-w64-mingw32-objdump;   format=pei-i386;   magic=PE32 ;;
@@ -87,6 +100,30 @@ while IFS=$'\t' read -r _ first name; do
   fi
 done <<<"$comctl32"
 
+# Every import, by name or by ordinal ("#17"), must be on the list.
+list_errors=$(awk -v allowed=" $allowed_windows " '
+  /^[[:space:]]*(#|$)/ { next }
+  NF != 3 { print "line " NR " is not DLL, function, Windows: " $0; next }
+  index(allowed, " " $3 " ") == 0 { print "line " NR ": " $2 " needs Windows " $3 ", later than 2000" }
+' "$allowed_imports")
+if [ -n "$list_errors" ]; then
+  while IFS= read -r line; do fail "$(basename "$allowed_imports") $line"; done <<<"$list_errors"
+fi
+imported=$(while IFS=$'\t' read -r dll first name; do
+  [ -n "$first" ] || continue
+  [ "$name" = "<none>" ] && name="#$((0x$first & 0xFFFF))"
+  printf '%s\t%s\n' "$dll" "$name"
+done <<<"$imports")
+not_allowed=$(awk '
+  NR == FNR { if ($0 !~ /^[[:space:]]*(#|$)/) ok[toupper($1) "\t" $2] = 1; next }
+  !($0 in ok)
+' "$allowed_imports" - <<<"$imported")
+if [ -n "$not_allowed" ]; then
+  while IFS=$'\t' read -r dll name; do
+    fail "imports $name from $dll, which is not in $(basename "$allowed_imports") (2000 or earlier)"
+  done <<<"$not_allowed"
+fi
+
 grep -q -E '^Entry d 0+ 0+ Delay Import Directory' <<<"$headers" \
   || fail "has delay-loaded imports: $(grep -A3 'Delay Import' <<<"$headers" | head -n 4)"
 
@@ -125,6 +162,64 @@ while read -r type name size; do
     || fail "icon image $name has $((size)) bytes, not one 32x32 image in 16 colours ($icon_image_bytes)"
 done <<<"$resources"
 
+# The version resource and the manifest, read from the file by pe-resources.py.
+if ! facts=$(python3 "$here/pe-resources.py" "$exe" 2>&1); then
+  fail "its resources cannot be read: $facts"
+  facts=""
+fi
+fact() { awk -v key="$1" 'index($0, key " ") == 1 { print substr($0, length(key) + 2) }' <<<"$facts"; }
+
+version=$("$here/project-version.sh") || exit 1
+version4=$version
+while [ "$(tr -cd . <<<"$version4" | wc -c)" -lt 3 ]; do version4=$version4.0; done
+if [ -z "$(fact version)" ]; then
+  fail "has no version resource (VERSIONINFO, id 1)"
+else
+  for kind in file product; do
+    found=$(fact "version $kind")
+    [ "$found" = "$version4" ] \
+      || fail "version resource: $kind version ${found:-missing} is not the project's $version4 (CMakeLists.txt)"
+  done
+  for pair in "FileVersion=$version" "ProductVersion=$version" "ProductName=Kestrand" \
+              "OriginalFilename=Kestrand.exe"; do
+    key=${pair%%=*} expected=${pair#*=}
+    found=$(fact "string $key")
+    [ "$found" = "$expected" ] \
+      || fail "version resource: $key is \"$found\", not \"$expected\""
+  done
+  [ -n "$(fact "string FileDescription")" ] || fail "version resource: FileDescription is empty"
+fi
+
+# The manifest: asInvoker, so that Vista and later refuse a write into a protected
+# folder instead of redirecting it unseen; no dependent assembly (common controls 6
+# would change the window's look); no DPI awareness (Windows scales the fixed layout);
+# trustInfo with exactly one namespace declaration, as XP needs.
+manifest=$(fact manifest)
+if ! grep -q -x present <<<"$manifest"; then
+  fail "has no manifest (resource type 24, id 1)"
+elif grep -q '^error ' <<<"$manifest"; then
+  fail "manifest is not well-formed XML: $(sed -n 's/^error //p' <<<"$manifest")"
+else
+  levels=$(sed -n 's/^execution-level //p' <<<"$manifest" | paste -s -d ' ')
+  [ "$levels" = asInvoker ] \
+    || fail "manifest does not request asInvoker alone (requested: ${levels:-nothing})"
+  while read -r dependency; do
+    [ -n "$dependency" ] && fail "manifest depends on the assembly $dependency"
+  done < <(sed -n 's/^dependency //p' <<<"$manifest")
+  while read -r element; do
+    [ -n "$element" ] && fail "manifest declares DPI awareness ($element)"
+  done < <(sed -n 's/^dpi //p' <<<"$manifest")
+  namespaces=$(sed -n 's/^trustinfo-namespaces //p' <<<"$manifest")
+  [ "$namespaces" = 1 ] \
+    || fail "manifest: trustInfo declares ${namespaces:-no} namespace(s), not exactly one"
+  for id in $supported_os; do
+    grep -q -x -F "supported-os $id" <<<"$manifest" || fail "manifest does not declare supportedOS $id"
+  done
+  identity=$(sed -n 's/^identity-version //p' <<<"$manifest")
+  [ "$identity" = "$version4" ] \
+    || fail "manifest: assemblyIdentity version ${identity:-missing} is not the project's $version4"
+fi
+
 if [ "$stripped" -eq 1 ]; then
   "$objdump" -f "$exe" | grep -q 'HAS_SYMS' && fail "still holds its symbols (not stripped)"
   "$objdump" -h "$exe" | grep -q -E '[[:space:]]\.debug' && fail "still holds debug sections"
@@ -135,4 +230,6 @@ if [ "$failures" -ne 0 ]; then
   echo "check-pe: $exe: $failures check(s) failed" >&2
   exit 1
 fi
-echo "check-pe: $exe: $magic for $arch, Windows GUI, imports $(echo $dlls | tr ' ' ','), icons $(echo $icon_names | tr ' ' ','): $bytes bytes"
+echo "check-pe: $exe: $magic for $arch, Windows GUI, imports $(echo $dlls | tr ' ' ',')" \
+  "($(wc -l <<<"$imported") functions, all in allowed-imports.txt), icons $(echo $icon_names | tr ' ' ','),"\
+  "version $version, manifest asInvoker: $bytes bytes"

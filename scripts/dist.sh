@@ -9,11 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: dist.sh BUILD_DIR OUT_DIR}
 out=${2:?usage: dist.sh BUILD_DIR OUT_DIR}
 
-version=$(sed -n 's/^project(Kestrand VERSION \([0-9][0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-if [ -z "$version" ]; then
-  echo "dist: no project VERSION found in CMakeLists.txt" >&2
-  exit 1
-fi
+version=$("$root/scripts/project-version.sh")
 exe=$build/Kestrand.exe
 if [ ! -f "$exe" ]; then
   echo "dist: $exe does not exist: build the 32-bit Release first" >&2

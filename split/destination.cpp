@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "split/own_files.h"
 #include "split/rejoin_script.h"
 #include "split/source.h"
 #include "state/report.h"
@@ -14,8 +15,12 @@ namespace {
 const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
 const char replaceQuestion[] = " already exists.\r\nDo you want to replace it?";
 const char usedBySplitText[] = " is already used by this split.\r\nChoose another name for this piece.";
+const char changedFileText[] =
+    "%s\r\nis no longer the file made for this piece: another disk or another file is there now.\r\n"
+    "Nothing was written or deleted. Confirm the destination again.";
 constexpr UINT replaceStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr UINT usedBySplitStyle = MB_OK | MB_ICONWARNING;
+constexpr UINT changedFileStyle = MB_OK | MB_ICONWARNING;
 
 constexpr int maxLevels = 42;
 constexpr int rootLevel = 2;          // the backslash after "C:", taken as given
@@ -71,11 +76,6 @@ int isDeviceName(const char *name)
     return stem && (resolvedLength(name, int(strlen(name))) == stem || name[stem] == '.');
 }
 
-int isTemporaryName(const char *name)
-{
-    return resolvedLength(name, int(strlen(name))) == 5 && name[0] == '_' && sameLetters(name + 2, "._9", 3);
-}
-
 int isPieceName(const char *name)
 {
     int length = resolvedLength(name, int(strlen(name)));
@@ -98,10 +98,12 @@ int isScriptName(const char *name)
 }
 
 // The rejoin script finds every piece by its bare name in one folder and uses names
-// of its own: a piece may not take any of them.
+// of its own: a piece may not take any of them, nor the source's, which the script would
+// take for the piece in the folder where the source lies.
 int isUsedBySplit(const char *name)
 {
-    return name[0] && (isPieceName(name) || isScriptName(name) || isTemporaryName(name));
+    return name[0] && (isPieceName(name) || isScriptName(name) || isJoinTemporaryName(name) ||
+                       (state.sourceName[0] && sameFileName(name, state.sourceName)));
 }
 
 int refuseName(const char *name)
@@ -179,12 +181,63 @@ int askToReplace(char *composed)
     return MessageBoxA(state.mainWindow, composed, state.className, replaceStyle) == IDYES;
 }
 
-int createEmptyPiece()
+enum Claim { claimed, claimRefused, claimAgain };
+
+// A new, empty piece file where there was none: never one that appeared meanwhile.
+Claim createPieceFile()
 {
-    HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (piece == INVALID_HANDLE_VALUE) return reportOpenError(state.destPath);
-    CloseHandle(piece);
-    return 1;
+    HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (piece != INVALID_HANDLE_VALUE)
+        return closeAndRecord(piece, state.destPath, &state.destIdentity) ? claimed : claimRefused;
+    DWORD error = GetLastError();
+    DWORD attributes = GetFileAttributesA(state.destPath);
+    // A file that came meanwhile gets its question; a folder of the name is no piece file.
+    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attributes != INVALID_FILE_ATTRIBUTES &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return claimAgain;
+    reportOpenError(state.destPath);
+    return claimRefused;
+}
+
+// "Yes" empties the file the question was about, and no other: a disk swapped while the
+// question was open brings its own question.
+Claim replacePieceFile(char *composed)
+{
+    PieceIdentity asked;
+    identityAt(state.destPath, &asked);
+    if (!askToReplace(composed)) return claimRefused;
+    PathHolds holds;
+    HANDLE piece = openOwnFile(state.destPath, asked, &holds);
+    if (piece == INVALID_HANDLE_VALUE) {
+        if (holds != holdsFileInUse) return claimAgain;
+        reportOpenError(state.destPath);
+        return claimRefused;
+    }
+    int emptied = emptyOpenFile(piece);
+    int closed = closeAndRecord(piece, state.destPath, &state.destIdentity);
+    if (emptied && closed) return claimed;
+    reportOpenError(state.destPath);
+    return claimRefused;
+}
+
+// The empty piece file at destPath, made or emptied with the user's yes; its identity is
+// what every later write or delete there is held to.
+int claimPieceFile(char *composed)
+{
+    size_t length = strlen(composed);
+    for (;;) {
+        composed[length] = 0;  // a question asked before is followed by the next one
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(state.destPath, &found);
+        Claim claim;
+        if (search == INVALID_HANDLE_VALUE) {
+            claim = createPieceFile();
+        } else {
+            FindClose(search);
+            claim = replacePieceFile(composed);
+        }
+        if (claim != claimAgain) return claim == claimed;
+    }
 }
 
 void rememberPieceFolder()
@@ -216,14 +269,8 @@ int prepareDestination()
     int resolved = strcmp(full, composed) != 0;
     if (!makeFolders(composed, levels, count)) return 0;
 
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(full, &found);
     strcpy(state.destPath, full);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        if (!askToReplace(composed)) return 0;
-    }
-    if (!createEmptyPiece()) return 0;
+    if (!claimPieceFile(composed)) return 0;
     if (resolved) SetWindowTextA(state.destEdit, full);
     rememberPieceFolder();
     return 1;
@@ -240,13 +287,14 @@ int namesDestinationFile(const char *text)
            currentLength < DWORD(pathSize) && sameFileName(typed, current);
 }
 
-void dropEmptyDestination()
+int dropEmptyDestination()
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(state.destPath, &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    FindClose(search);
-    if (found.nFileSizeHigh == 0 && found.nFileSizeLow == 0 &&
-        !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        DeleteFileA(state.destPath);
+    if (deleteOwnFile(state.destPath, state.destIdentity) != holdsOtherFile) return 1;
+    return reportChangedDestination();
+}
+
+int reportChangedDestination()
+{
+    wsprintfA(state.textBuffer, changedFileText, state.destPath);
+    return tellUser(state.textBuffer, changedFileStyle);
 }

@@ -2,6 +2,10 @@
 #pragma once
 
 int prepareDestination();
-void dropEmptyDestination();
+// Deletes the piece file the destination step made, when it is still at destPath; another
+// file found there is kept and reported. 0 after reporting.
+int dropEmptyDestination();
+// Tells the user that destPath holds another file than the one made for the piece.
+int reportChangedDestination();
 // Whether a Destination text, composed as prepareDestination would, names the file at destPath.
 int namesDestinationFile(const char *text);

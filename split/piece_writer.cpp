@@ -7,6 +7,7 @@
 
 #include "app/display.h"
 #include "app/workflow.h"
+#include "split/own_files.h"
 #include "split/source.h"
 #include "state/report.h"
 #include "state/split_state.h"
@@ -88,55 +89,12 @@ void copyPiece(HANDLE piece)
     copyLastBlock(piece);
 }
 
-void readIdentity(HANDLE file, PieceIdentity *identity)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    memset(identity, 0, sizeof *identity);
-    if (!GetFileInformationByHandle(file, &info)) return;
-    identity->volume = info.dwVolumeSerialNumber;
-    identity->indexHigh = info.nFileIndexHigh;
-    identity->indexLow = info.nFileIndexLow;
-    identity->sizeHigh = info.nFileSizeHigh;
-    identity->sizeLow = info.nFileSizeLow;
-    identity->known = 1;
-}
-
-int sameIdentity(const PieceIdentity &a, const PieceIdentity &b)
-{
-    return a.known && b.known && a.volume == b.volume && a.indexHigh == b.indexHigh &&
-           a.indexLow == b.indexLow && a.sizeHigh == b.sizeHigh && a.sizeLow == b.sizeLow;
-}
-
-// The file at piece i's path, opened for its attributes, when it is still the file this
-// split wrote there by volume serial, file index and size: by then the path may name
-// another file (another disk in the drive, a file put in the piece's place).
-HANDLE openWrittenPiece(uint32_t i)
-{
-    HANDLE file = CreateFileA(state.piecePaths[i], FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return file;
-    PieceIdentity now;
-    readIdentity(file, &now);
-    if (sameIdentity(now, state.pieceIdentities[i])) return file;
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
-}
-
-// Deletes piece i's file only when the file at its path is still the one written.
-void deletePiece(uint32_t i)
-{
-    HANDLE file = openWrittenPiece(i);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DeleteFileA(state.piecePaths[i]);
-    CloseHandle(file);
-}
-
 // The 21st piece ends the split: every piece it wrote goes, by its full path, so a
 // file of the same name elsewhere is never touched.
 void purgePieces()
 {
     for (uint32_t i = 0; i < state.pieceCount && i < abandonCount; ++i) {
-        deletePiece(i);
+        deleteOwnFile(state.piecePaths[i], state.pieceIdentities[i]);
         state.piecePaths[i][0] = 0;
     }
     state.pieceCount = 0;
@@ -184,12 +142,34 @@ void listPiece()
 }
 
 // Users swap disks between pieces: a piece is announced only once it is on the medium,
-// not in the system's write cache.
-void closePiece(HANDLE piece, PieceIdentity *identity)
+// not in the system's write cache. What the file now is, a failed attempt's too, is what
+// a renewed attempt or a delete will hold it to.
+void closePiece(HANDLE piece)
 {
     if (isActive() && !FlushFileBuffers(piece)) failPiece();
-    readIdentity(piece, identity);
-    if (!CloseHandle(piece)) failPiece();
+    if (!closeAndRecord(piece, state.destPath, &state.destIdentity)) failPiece();
+}
+
+// The piece goes only into the file made for it at the destination step, or left by its
+// failed attempt: another disk in the drive or another file at the path is not written.
+HANDLE openPieceFile()
+{
+    PathHolds holds;
+    HANDLE piece = openOwnFile(state.destPath, state.destIdentity, &holds);
+    if (piece != INVALID_HANDLE_VALUE) {
+        // A renewed attempt starts again from nothing.
+        if (emptyOpenFile(piece)) return piece;
+        CloseHandle(piece);
+        holds = holdsFileInUse;
+    }
+    if (holds == holdsFileInUse) {
+        reportOpenError(state.destPath);
+        state.copyState.store(Stopped, relaxed);
+    } else {
+        state.pieceFileChanged.store(1, relaxed);
+        failPiece();
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 // Once the notification has been handled, the window may start the next writer or
@@ -212,15 +192,11 @@ int32_t progressLevel(uint32_t left, uint32_t total)
 
 void __cdecl writePiece(void *)
 {
-    HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (piece == INVALID_HANDLE_VALUE) {
-        reportOpenError(state.destPath);
-        state.copyState.store(Stopped, relaxed);
-    } else {
-        PieceIdentity identity;
+    HANDLE piece = openPieceFile();
+    if (piece != INVALID_HANDLE_VALUE) {
         copyPiece(piece);
-        closePiece(piece, &identity);
-        recordPiece(identity);
+        closePiece(piece);
+        recordPiece(state.destIdentity);
         if (isActive()) listPiece();
     }
     state.gaugeLevel.store(0, relaxed);
@@ -248,11 +224,9 @@ int rewindPiece()
 
 int failedPieceIsKept()
 {
-    if (state.pieceCount >= abandonCount) return 0;
-    HANDLE file = openWrittenPiece(state.pieceCount);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    CloseHandle(file);
-    return 1;
+    return state.pieceCount < abandonCount &&
+           whatPathHolds(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]) ==
+               holdsOwnFile;
 }
 
 void dropFailedPiece()
@@ -260,7 +234,8 @@ void dropFailedPiece()
     if (state.pieceCount >= abandonCount || !state.piecePaths[state.pieceCount][0]) return;
     char full[pathSize];
     recordPiecePath(full);
-    if (!sameFileName(full, state.piecePaths[state.pieceCount])) deletePiece(state.pieceCount);
+    if (!sameFileName(full, state.piecePaths[state.pieceCount]))
+        deleteOwnFile(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]);
     state.piecePaths[state.pieceCount][0] = 0;
 }
 

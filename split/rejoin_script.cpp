@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "split/own_files.h"
 #include "split/source.h"
 #include "state/split_state.h"
 
@@ -213,25 +214,28 @@ void appendWayBack(int *script)
     append(script, failedNotice);
 }
 
+// The name's full path in the current folder, or the name itself if that cannot be had.
+const char *shownPath(const char *name, char *full)
+{
+    DWORD length = GetFullPathNameA(name, MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? full : name;
+}
+
 // The main window is going away when the script is written, so no window owns these.
 int reportScriptFailure(const char *scriptName)
 {
     char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(scriptName, sizeof full, full, nullptr);
-    const char *shown = length > 0 && length < sizeof full ? full : scriptName;
-    MessageBoxA(nullptr, shown, openErrorCaption, MB_ICONERROR);
+    MessageBoxA(nullptr, shownPath(scriptName, full), openErrorCaption, MB_ICONERROR);
     return 0;
 }
 
 void tellOtherScriptName(const char *scriptName)
 {
-    char usual[pathSize];
+    char usual[pathSize] = "";
     char full[MAX_PATH];
-    DWORD length = GetFullPathNameA(scriptName, sizeof full, full, nullptr);
-    const char *shown = length > 0 && length < sizeof full ? full : scriptName;
-    if (!makeScriptName(state.sourceName, usual, sizeof usual)) usual[0] = 0;
+    makeScriptName(state.sourceName, usual, sizeof usual);
     char text[sizeof otherNameNotice + sizeof full + sizeof usual];
-    wsprintfA(text, otherNameNotice, shown, usual);
+    wsprintfA(text, otherNameNotice, shownPath(scriptName, full), usual);
     MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONINFORMATION);
 }
 
@@ -261,14 +265,12 @@ int numberedScriptName(const char *sourceName, int number, char *scriptName, int
 
 // A file of the script's name may be a user's own or another split's joiner: it is never
 // replaced. The script takes the first name that is free; any other failure ends the
-// search, with scriptName the name that failed. Shared for deletion only, so that a
-// script that could not be written whole is deleted while it is still this file.
+// search, with scriptName the name that failed.
 HANDLE createScriptFile(char *scriptName)
 {
     for (int number = 1; number <= maxScriptNumber; ++number) {
         if (!numberedScriptName(state.sourceName, number, scriptName, pathSize)) break;
-        HANDLE file =
-            CreateFileA(scriptName, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr);
+        HANDLE file = CreateFileA(scriptName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -282,14 +284,15 @@ int saveScript(int script)
     HANDLE file = createScriptFile(scriptName);
     if (file == INVALID_HANDLE_VALUE) return reportScriptFailure(scriptName);
     DWORD written = 0;
-    if (!WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) || written != DWORD(script) ||
-        !FlushFileBuffers(file)) {
+    BOOL wrote = WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) &&
+                 written == DWORD(script) && FlushFileBuffers(file);
+    PieceIdentity made;
+    if (!closeAndRecord(file, scriptName, &made)) wrote = FALSE;
+    if (!wrote) {
         // A cut script could rename the pieces and stop before joining them.
-        DeleteFileA(scriptName);
-        CloseHandle(file);
+        deleteOwnFile(scriptName, made);
         return reportScriptFailure(scriptName);
     }
-    CloseHandle(file);
     char usual[pathSize];
     if (!makeScriptName(state.sourceName, usual, sizeof usual) || !sameFileName(usual, scriptName))
         tellOtherScriptName(scriptName);
@@ -297,6 +300,16 @@ int saveScript(int script)
 }
 
 }  // namespace
+
+int isJoinTemporaryName(const char *name)
+{
+    char temporary[8];
+    for (uint32_t n = 0; n < maxPieces; ++n) {
+        temporaryName(n, temporary);
+        if (sameFileName(name, temporary)) return 1;
+    }
+    return sameFileName(name, joinedName);
+}
 
 int makeScriptName(const char *sourceName, char *scriptName, int size)
 {
@@ -318,8 +331,8 @@ int writeRejoinScript()
     appendWayBack(&script);
     append(&script, tailText);
     if (script == spoilt) {
-        char scriptName[pathSize];
-        if (!makeScriptName(state.sourceName, scriptName, sizeof scriptName)) strcpy(scriptName, state.sourceName);
+        char scriptName[pathSize] = "";
+        makeScriptName(state.sourceName, scriptName, sizeof scriptName);
         return reportScriptFailure(scriptName);
     }
     return saveScript(script);

@@ -10,3 +10,7 @@ int writeRejoinScript();
 // too when the replacement would give the source's own name ("run.bat.bat").
 // Returns 0 when the name does not fit in size bytes.
 int makeScriptName(const char *sourceName, char *scriptName, int size);
+
+// Whether a name is one the script gives a file of its own while it joins: "_0._9" to
+// "_j._9" for the pieces, "_z._9" for the joined file.
+int isJoinTemporaryName(const char *name);

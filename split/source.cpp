@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "split/rejoin_script.h"
 #include "state/report.h"
 #include "state/split_state.h"
 
@@ -13,6 +14,9 @@ namespace {
 
 const char ruleText[] = "Use, please, digits,latin letters and '_' only: ";
 const char defaultPieceName[] = "\\Separation\\01";
+const char temporaryNameText[] =
+    "%s is a name the joining script uses for its temporary files, so a file of this name "
+    "could not be joined again.\r\nRename it before splitting it.";
 constexpr DWORD browseFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 
 // Names that pass the name rule are plain ASCII, so case is folded without a locale.
@@ -104,9 +108,15 @@ int checkSourceName()
     if (!readFieldText(state.sourceEdit, state.sourcePath)) return 0;
     if (state.sourcePath[0] == 0) return tellUser("Source file didn't defind", MB_OK);
     const char *name;
-    if (followsNameRule(state.sourcePath, 0, &name)) return 1;
-    wsprintfA(state.textBuffer, "%s%s", ruleText, name);
-    return reportInfeasibleName(state.textBuffer);
+    if (!followsNameRule(state.sourcePath, 0, &name)) {
+        wsprintfA(state.textBuffer, "%s%s", ruleText, name);
+        return reportInfeasibleName(state.textBuffer);
+    }
+    if (isJoinTemporaryName(name)) {
+        wsprintfA(state.textBuffer, temporaryNameText, name);
+        return reportInfeasibleName(state.textBuffer);
+    }
+    return 1;
 }
 
 int checkSource(const char *path, int withSize)

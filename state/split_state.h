@@ -14,12 +14,14 @@ enum : uint32_t { Stopped = 0, Active = 1, Failed = 2 };
 
 constexpr int maxPieces = 20;
 
-// What tells a written piece from any other file that later takes its path.
+// What tells a file this split made from any other file that later takes its path. The
+// last-write time tells a file rewritten in place, which keeps its index.
 struct PieceIdentity {
     DWORD volume;
     DWORD indexHigh, indexLow;
     DWORD sizeHigh, sizeLow;
-    int known;  // 0 when the platform could not say: such a file is never purged
+    FILETIME lastWrite;
+    int known;  // 0 when the platform could not say: such a file is never touched
 };
 constexpr int fieldTextLimit = 249;  // bytes read from an edit field, zero included
 constexpr int pathSize = 256;
@@ -60,12 +62,18 @@ struct SplitState {
     // was when written, so the purge after a 21st piece deletes exactly this split's files.
     char piecePaths[maxPieces + 1][pathSize];
     PieceIdentity pieceIdentities[maxPieces + 1];
+    // The file at destPath as this split made, emptied or last wrote it: the only file
+    // there that it writes or deletes.
+    PieceIdentity destIdentity;
     // Where the current piece starts in the source, so a renewed attempt after a
     // failure can cut it again from there.
     LARGE_INTEGER pieceStart;
     // Set by the window when it starts a piece writer and cleared by the window when
     // it handles that writer's notification; the writer itself never touches it.
     std::atomic<uint32_t> writerRunning;
+    // Set by the writer when destPath no longer held destIdentity's file, so nothing was
+    // written; the window clears it when it handles the notification.
+    std::atomic<uint32_t> pieceFileChanged;
     int tornDown;          // teardown has run; it runs once
     int tailTooLong;       // the command-line tail did not fit sourcePath
     HWND lastFocus;        // the control to give the focus back to on reactivation

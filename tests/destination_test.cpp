@@ -246,22 +246,25 @@ TEST_F(Destination, NamesUsedByThisSplitAreRefusedBeforeTheQuestion)
     strcpy(state.sourceName, "data.bin");
     writeFile(base_ / "p01", "piece one");
     // Windows drops trailing dots and blanks: "p01." is the file p01.
+    // The script's names, and the source's: in the source's folder the script would join
+    // the source itself for such a piece.
     const char *used[] = {"p01", "P01", "p02", "p01.", "P02..", "DATA.BAT", "data.bat", "data.bat.",
-                          "_z._9", "_0._9", "_0._9.", "_J._9"};
+                          "_z._9", "_0._9", "_0._9.", "_J._9", "data.bin", "DATA.BIN."};
     for (const char *name : used) expectUsed(name);
     EXPECT_EQ(readFile(base_ / "p01"), "piece one");
-    EXPECT_EQ(std::string(state.textBuffer), base_ / "_J._9" + usedText);
+    EXPECT_EQ(std::string(state.textBuffer), base_ / "DATA.BIN." + usedText);
     EXPECT_FALSE(folderExists(base_ / "sub"));
     expectUsed("sub\\p02");
     EXPECT_FALSE(folderExists(base_ / "sub")) << "refused before any folder is made";
 
-    const char *free[] = {"later", "p0", "p011", "data.bin", "data", "_ab._9", "_z._90", "_z.9"};
+    const char *free[] = {"later", "p0", "p011", "data", "data.bin2", "_ab._9", "_z._90", "_z.9", "_k._9"};
     for (const char *name : free) expectPrepared(base_ / name, base_ / name, base_.path());
 
-    // The script of a source named run.bat is run.bat.bat; the source's own name is free.
+    // The script of a source named run.bat is run.bat.bat.
     strcpy(state.sourceName, "run.bat");
     expectUsed("RUN.BAT.bat.");
-    expectPrepared(base_ / "run.bat", base_ / "run.bat", base_.path());
+    expectUsed("Run.Bat");
+    expectPrepared(base_ / "run", base_ / "run", base_.path());
 }
 
 TEST_F(Destination, OverlongPathsAreRefusedBeforeAnyFolder)
@@ -315,20 +318,76 @@ TEST_F(Destination, FoldersThatAreFilesOrCannotBeMade)
     EXPECT_TRUE(folderExists(base_ / "new"));
 }
 
-TEST_F(Destination, DropEmptyDestinationDeletesOnlyAnEmptyFile)
+TEST_F(Destination, ChangeDeletesOnlyTheFileMadeForThePiece)
 {
     ASSERT_EQ(prepare(base_ / "p1"), 1);
-    dropEmptyDestination();
+    BoxAnswerer answerer({IDOK});
+    EXPECT_EQ(dropEmptyDestination(), 1);
     EXPECT_FALSE(fileExists(base_ / "p1"));
-    dropEmptyDestination();  // missing: nothing happens
+    EXPECT_EQ(dropEmptyDestination(), 1);  // missing: nothing happens
+    EXPECT_EQ(answerer.count(), 0u);
 
-    writeFile(base_ / "p2", "content");
-    strcpy(state.destPath, (base_ / "p2").c_str());
-    dropEmptyDestination();
-    EXPECT_EQ(readFile(base_ / "p2"), "content");
+    // Another disk's file, even an empty one, and the file made but written again since.
+    for (const char *road : {"other", "other empty", "rewritten"}) {
+        ASSERT_EQ(prepare(base_ / "p2"), 1) << road;
+        std::string left = std::string(road) == "other" ? "content" : "";
+        if (std::string(road) == "rewritten") {
+            HANDLE file = CreateFileA((base_ / "p2").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            FILETIME earlier = {0x5A3E4000u, 0x01C0F0F0u};
+            ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &earlier));
+            CloseHandle(file);
+        } else {
+            ASSERT_TRUE(DeleteFileA((base_ / "p2").c_str()));
+            writeFile(base_ / "p2", left);
+        }
+        EXPECT_EQ(dropEmptyDestination(), 0) << road;
+        EXPECT_EQ(fileBytes(base_ / "p2"), left) << road;
+        ASSERT_TRUE(DeleteFileA((base_ / "p2").c_str()));
+    }
+    auto boxes = answerer.boxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].caption, "Kestrand");
+    EXPECT_EQ(boxes[0].text, base_ / "p2" + "\r\nis no longer the file made for this piece: another disk or another "
+                                            "file is there now.\r\nNothing was written or deleted. Confirm the "
+                                            "destination again.");
+    EXPECT_EQ(boxes[0].icon, UINT(MB_ICONWARNING));
+}
 
-    CreateDirectoryA((base_ / "empty").c_str(), nullptr);
-    strcpy(state.destPath, (base_ / "empty").c_str());
-    dropEmptyDestination();
-    EXPECT_TRUE(folderExists(base_ / "empty"));
+// The user who notices the wrong disk from the question changes it while the question is
+// open: "Yes" was said about the file asked about, not about the one there now.
+TEST_F(Destination, YesEmptiesOnlyTheFileTheQuestionWasAbout)
+{
+    std::string piece = base_ / "p1";
+    writeFile(piece, "asked about");
+    {
+        BoxAnswerer answerer({IDYES, IDNO}, [&](size_t n) {
+            if (n > 0) return;
+            DeleteFileA(piece.c_str());
+            writeFile(piece, "another disk's");
+        });
+        EXPECT_EQ(prepare(piece), 0);
+        auto boxes = answerer.boxes();
+        ASSERT_EQ(boxes.size(), 2u) << "asked again about the file there now";
+        EXPECT_EQ(boxes[1].text, piece + replaceText);
+        EXPECT_EQ(readFile(piece), "another disk's");
+    }
+    {
+        // The file gone meanwhile: a new one is made; yes to the file there now empties it.
+        BoxAnswerer answerer({IDYES}, [&](size_t n) {
+            if (n == 0) DeleteFileA(piece.c_str());
+        });
+        EXPECT_EQ(prepare(piece), 1);
+        EXPECT_EQ(answerer.count(), 1u);
+        EXPECT_EQ(fileBytes(piece), "");
+    }
+    {
+        // Rewritten in place while the question is open: its index stays, its size not.
+        BoxAnswerer answerer({IDYES, IDYES}, [&](size_t n) {
+            if (n == 0) writeFile(piece, "written while asked");
+        });
+        writeFile(piece, "asked about");
+        EXPECT_EQ(prepare(piece), 1);
+        EXPECT_EQ(answerer.count(), 2u);
+        EXPECT_EQ(fileBytes(piece), "");
+    }
 }

@@ -203,15 +203,19 @@ TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
     DeleteObject(state.fillBrush);
 }
 
-TEST_F(PieceWriterTest, DestinationThatCannotBeCreatedStopsTheSplit)
+TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
 {
     writeFile(folder / "data.bin", "abc");
     openSource(folder / "data.bin");
     TestWindow window;
     // A queued Ok may start the next writer as soon as the notification is handled.
     window.onNotice = [] { state.writerRunning.store(1); };
-    std::string dest = folder / "missing\\01";
-    beginPiece(dest, 3);
+    std::string dest = folder / "01";
+    makeDestination(dest);
+    // Another program holds the piece's own file.
+    HANDLE held = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    startPiece(3);
     // The box is shown on the writer's own thread: hold that thread to see what it does
     // after its notification.
     HWND shown = nullptr;
@@ -226,18 +230,64 @@ TEST_F(PieceWriterTest, DestinationThatCannotBeCreatedStopsTheSplit)
     ASSERT_TRUE(window.waitForNotices(1));
     EXPECT_EQ(WaitForSingleObject(writer, 20000), WAIT_OBJECT_0);
     CloseHandle(writer);
+    CloseHandle(held);
     EXPECT_EQ(state.writerRunning.load(), 1u) << "the ended writer cleared the next writer's guard";
     state.writerRunning.store(0);
     Notice notice = window.notices()[0];
     EXPECT_EQ(notice.copyState, uint32_t(Stopped));
     EXPECT_EQ(notice.pieceCount, 0u);
+    EXPECT_EQ(state.pieceFileChanged.load(), 0u);
     EXPECT_EQ(box.caption, "Error opening file");
     EXPECT_EQ(box.text, dest);
     EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, window.handle());
-    EXPECT_FALSE(fileExists(dest));
+    EXPECT_EQ(fileSize(dest), 0u);
     EXPECT_EQ(std::string(state.pieceNames), "");
+}
+
+// Between the destination step and the writer the user may change disks: the piece goes
+// only into the file made for it, never into one that took its path, and nothing is made.
+TEST_F(PieceWriterTest, AnotherFileAtThePiecesPathIsNeitherWrittenNorEmptied)
+{
+    writeFile(folder / "data.bin", "abcdef");
+    openSource(folder / "data.bin");
+    TestWindow window;
+    BoxAnswerer answerer({IDOK});
+    std::string dest = folder / "01";
+    const char *roads[] = {"gone", "another file", "rewritten in place"};
+    for (const char *road : roads) {
+        makeDestination(dest);
+        if (std::string(road) == "gone") {
+            ASSERT_TRUE(DeleteFileA(dest.c_str()));
+        } else if (std::string(road) == "another file") {
+            ASSERT_TRUE(DeleteFileA(dest.c_str()));
+            writeFile(dest, "another disk's file");
+        } else {
+            // Same file, same size, written again: only its last-write time tells.
+            HANDLE file = CreateFileA(dest.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            FILETIME earlier = {0x5A3E4000u, 0x01C0F0F0u};
+            ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &earlier));
+            CloseHandle(file);
+        }
+        startPiece(6);
+        Notice notice = finishPiece(window);
+        EXPECT_EQ(notice.copyState, uint32_t(Failed)) << road;
+        EXPECT_EQ(state.pieceFileChanged.load(), 1u) << road;
+        state.pieceFileChanged.store(0);
+        EXPECT_EQ(notice.pieceCount, 0u) << road;
+        const char *left = std::string(road) == "gone" ? "<missing>" : std::string(road) == "another file" ? "another disk's file" : "";
+        EXPECT_EQ(fileBytes(dest), left) << road;
+        DeleteFileA(dest.c_str());
+    }
+    EXPECT_EQ(answerer.count(), 0u);
+    EXPECT_EQ(std::string(state.pieceNames), "");
+
+    // The file made for it is written.
+    makeDestination(dest);
+    EXPECT_EQ(runPiece(window, dest, 6).copyState, uint32_t(Active));
+    EXPECT_EQ(fileBytes(dest), "abcdef");
 }
 
 TEST_F(PieceWriterTest, WarnsAfterTheNineteenthAndPurgesExactlyThisSplitAfterTheTwentyFirst)

@@ -128,6 +128,13 @@ TEST_F(Workflow, CancelWhileAPieceIsWrittenLeavesNoScript)
     ASSERT_TRUE(press(state.okButton));
     EXPECT_EQ(enabledControls(), writingPhase);
     ASSERT_TRUE(pumpUntil([] { return state.gaugeLevel.load() >= 2; }));
+    // A renewed attempt keeps the Destination field open while it writes: Enter there is
+    // Ok, and must not start a second writer on the piece.
+    BoxAnswerer answerer({IDOK});
+    SendMessageA(state.destEdit, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(state.pieceStart.QuadPart, 0) << "the piece was set up again";
+    EXPECT_EQ(state.step, 3);
+    EXPECT_EQ(enabledControls(), writingPhase);
     ASSERT_TRUE(press(state.cancelButton));
     ASSERT_TRUE(pumpUntil([] { return quitSeen(); }));
     EXPECT_EQ(state.writerRunning.load(), 0u);
@@ -137,6 +144,7 @@ TEST_F(Workflow, CancelWhileAPieceIsWrittenLeavesNoScript)
     EXPECT_GT(piece.nFileSizeLow, 0u);
     EXPECT_LT(piece.nFileSizeLow, 600000000u);
     EXPECT_FALSE(fileExists(folder / "Separation\\large.bat"));
+    EXPECT_EQ(answerer.count(), 0u);
 }
 
 TEST_F(Workflow, ClosingWhileAPieceIsWrittenWaitsForTheWriter)

@@ -83,6 +83,15 @@ TEST_F(Messages, SourceNamesThatBreakTheRuleOrCannotBeOpened)
     expectBox(okBox(), "Infeasible name", std::string(infeasible) + "da ta.bin", 0, okOnly);
     EXPECT_TRUE(s.waitPhase(sourcePhase));
 
+    // Its script could not join a source named like one of its temporary files.
+    writeFile(folder / "_J._9", "x");
+    s.type(SourceField, folder / "_J._9");
+    expectBox(okBox(), "Infeasible name",
+              "_J._9 is a name the joining script uses for its temporary files, so a file of this name could not "
+              "be joined again.\nRename it before splitting it.",
+              0, okOnly);
+    EXPECT_TRUE(s.waitPhase(sourcePhase));
+
     std::string missing = folder / "missing.bin";
     s.type(SourceField, missing);
     expectBox(okBox(), "Error opening file", missing, MB_ICONERROR, okOnly);
@@ -137,10 +146,40 @@ TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYes)
     EXPECT_TRUE(s.waitPhase(destinationPhase));
     EXPECT_EQ(readFile(piece), "keep me");
 
+    // The question shows the user the wrong disk; the disk is changed while it is open.
+    // "Yes" was about the file asked about: the one there now is asked about in turn.
+    s.press(OkButton);
+    s.answer(IDYES, 20000, [&] {
+        DeleteFileA(piece.c_str());
+        writeFile(piece, "another disk's");
+    });
+    box = s.answer(IDNO);
+    EXPECT_EQ(withoutCarriageReturns(box.text), piece + " already exists.\nDo you want to replace it?");
+    EXPECT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), "another disk's");
+
     box = okBox(IDYES);
     EXPECT_EQ(box.caption, "Kestrand");
     EXPECT_TRUE(s.waitPhase(sizePhase));
     EXPECT_EQ(readFile(piece), "");
+
+    // Changed between the destination and the size: nothing is written into the file there
+    // now; back at the piece's destination, whose question comes again.
+    ASSERT_TRUE(DeleteFileA(piece.c_str()));
+    writeFile(piece, std::string(5000, 'x'));
+    ASSERT_EQ(s.writePiece("1000"), Session::Failed);
+    ASSERT_EQ(s.boxes.size(), 1u);
+    expectBox(s.boxes[0], "Kestrand",
+              piece + "\nis no longer the file made for this piece: another disk or another file is there now.\n"
+                      "Nothing was written or deleted. Confirm the destination again.",
+              MB_ICONWARNING, okOnly);
+    EXPECT_EQ(readFile(piece), std::string(5000, 'x'));
+    EXPECT_EQ(s.text(DestField), piece);
+    box = okBox(IDYES);
+    EXPECT_EQ(withoutCarriageReturns(box.text), piece + " already exists.\nDo you want to replace it?");
+    ASSERT_TRUE(s.waitPhase(sizePhase));
+    ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 1000)) << "the piece starts where the source does";
 }
 
 TEST_F(Messages, SizesThatAreTooLongOrNotDigits)
@@ -165,7 +204,9 @@ TEST_F(Messages, NamesAlreadyUsedByThisSplitAreRefused)
     toSize();
     ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
     std::string used = " is already used by this split.\nChoose another name for this piece.";
-    const char *names[] = {"01", "other\\01", "01.", "DATA.BAT", "_3._9", "_z._9"};
+    // The source's own name too, in any folder: beside the source, its script would take
+    // the source for that piece.
+    const char *names[] = {"01", "other\\01", "01.", "DATA.BAT", "_3._9", "_z._9", "other\\data.bin", "Data.Bin."};
     for (const char *name : names) {
         std::string typed = folder / name;
         s.type(DestField, typed);

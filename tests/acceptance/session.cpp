@@ -241,7 +241,7 @@ bool Session::waitPhase(const char *phase, DWORD timeoutMs)
     return reached && enabled() == phase;
 }
 
-SeenBox Session::answer(int button, DWORD timeoutMs)
+SeenBox Session::answer(int button, DWORD timeoutMs, const std::function<void()> &whileOpen)
 {
     SeenBox seen;
     seen.caption = "<none>";
@@ -250,6 +250,7 @@ SeenBox Session::answer(int button, DWORD timeoutMs)
     Sleep(20);  // let the box finish its own set-up
     seen = readMessageBox(box);
     if (seen.icon == 0xFFFF) seen.icon = iconOfBox(box);
+    if (whileOpen) whileOpen();
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
     waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, timeoutMs);
     return seen;

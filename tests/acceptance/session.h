@@ -70,7 +70,8 @@ public:
     bool alive() const;
     bool waitPhase(const char *phase, DWORD timeoutMs = 20000);
     // The next message box of the program, answered with `button`; caption "<none>" if none came.
-    SeenBox answer(int button = IDOK, DWORD timeoutMs = 20000);
+    // `whileOpen` runs while the box shows, before it is answered: what the user does meanwhile.
+    SeenBox answer(int button = IDOK, DWORD timeoutMs = 20000, const std::function<void()> &whileOpen = nullptr);
     // True when no message box shows within the time.
     bool noBoxFor(DWORD ms);
     long exitCode(DWORD timeoutMs = 60000) { return waitForExit(k, timeoutMs); }

@@ -72,6 +72,20 @@ TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
     EXPECT_EQ(s.text(DestField), piece) << "back at the same piece";
     EXPECT_EQ(s.text(SizeField), std::to_string(free + 1));
 
+    // The disk changed while the refusal is read: the file there now is not the one made.
+    ASSERT_TRUE(s.acceptDestination());
+    s.type(SizeField, std::to_string(free + 1));
+    s.press(OkButton);
+    s.answer(IDOK, 20000, [&] {
+        DeleteFileA(piece.c_str());
+        writeFile(piece, std::string(5000, 'y'));
+    });
+    box = s.answer();
+    EXPECT_NE(box.text.find("is no longer the file made for this piece"), std::string::npos) << box.text;
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), std::string(5000, 'y'));
+    ASSERT_TRUE(DeleteFileA(piece.c_str()));
+
     ASSERT_TRUE(s.acceptDestination());
     ASSERT_EQ(s.writePiece(std::to_string(freeBytes())), Session::Ended);  // equal: accepted
     EXPECT_EQ(s.exitCode(), 0);

@@ -86,6 +86,14 @@ TEST_F(FullDriveTest, AJoinWithoutRoomKeepsEveryPieceUnderItsOwnName)
     state.pieceIdentities[1].sizeLow = DWORD(second.size());
     strcpy(state.sourceName, "data.bin");
     SetCurrentDirectoryA(pieces.path().c_str());
+    // A drive too full for the whole script keeps none of it, and the user is told.
+    ASSERT_TRUE(fillDrive(pieces / "filler", 0));
+    BoxAnswerer answerer({IDOK});
+    EXPECT_EQ(writeRejoinScript(), 0);
+    ASSERT_TRUE(answerer.waitFor(1));
+    EXPECT_EQ(answerer.boxes()[0].text, pieces / "data.bat");
+    EXPECT_FALSE(fileExists(pieces / "data.bat"));
+    ASSERT_TRUE(DeleteFileA((pieces / "filler").c_str()));
     int written = writeRejoinScript();
     SetCurrentDirectoryA(tempRoot().c_str());  // the folder must be removable at the end
     ASSERT_EQ(written, 1);

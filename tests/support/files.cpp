@@ -136,3 +136,15 @@ TempFolder::~TempFolder()
     if (currentFolder().rfind(path_, 0) == 0) SetCurrentDirectoryA(tempRoot().c_str());
     removeTree(path_);
 }
+
+std::string fileBytes(const std::string &path)
+{
+    return fileExists(path) ? readFile(path) : std::string("<missing>");
+}
+
+uint64_t fileSize(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
+    return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}

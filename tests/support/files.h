@@ -33,3 +33,6 @@ public:
 private:
     std::string path_;
 };
+// The file's bytes, or "<missing>".
+std::string fileBytes(const std::string &path);
+uint64_t fileSize(const std::string &path);

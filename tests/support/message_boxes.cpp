@@ -74,7 +74,10 @@ SeenBox readMessageBox(HWND dialog)
     return box;
 }
 
-BoxAnswerer::BoxAnswerer(std::vector<int> answers) : answers_(std::move(answers))
+BoxAnswerer::BoxAnswerer(std::vector<int> answers) : BoxAnswerer(std::move(answers), nullptr) {}
+
+BoxAnswerer::BoxAnswerer(std::vector<int> answers, std::function<void(size_t n)> whileOpen)
+    : answers_(std::move(answers)), whileOpen_(std::move(whileOpen))
 {
     InitializeCriticalSection(&lock_);
     thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr);
@@ -142,6 +145,7 @@ void BoxAnswerer::poll()
         size_t n = seen_.size();
         seen_.push_back(box);
         LeaveCriticalSection(&lock_);
+        if (whileOpen_) whileOpen_(n);
         int answer = answers_.empty() ? IDOK : answers_[n < answers_.size() ? n : answers_.size() - 1];
         HWND button = GetDlgItem(dialog, answer);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), (LPARAM)button);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ class BoxAnswerer {
 public:
     // The n-th box gets answers[n]; boxes after the last answer get the last one.
     explicit BoxAnswerer(std::vector<int> answers = {IDOK});
+    // `whileOpen` runs on the watcher's thread while the n-th box (from 0) is open, before
+    // it is answered: what a user does while reading it.
+    BoxAnswerer(std::vector<int> answers, std::function<void(size_t n)> whileOpen);
     ~BoxAnswerer();
     BoxAnswerer(const BoxAnswerer &) = delete;
     BoxAnswerer &operator=(const BoxAnswerer &) = delete;
@@ -35,6 +39,7 @@ private:
     void poll();
 
     std::vector<int> answers_;
+    std::function<void(size_t)> whileOpen_;
     std::vector<SeenBox> seen_;
     std::vector<HWND> pressed_;
     mutable CRITICAL_SECTION lock_;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "split/own_files.h"
 #include "split/piece_writer.h"
 #include "support/files.h"
 
@@ -28,9 +29,22 @@ void PieceRunFixture::openSource(const std::string &path, DWORD access)
     ASSERT_NE(state.sourceHandle, INVALID_HANDLE_VALUE) << path;
 }
 
-void PieceRunFixture::beginPiece(const std::string &dest, uint32_t bytes)
+void PieceRunFixture::makeDestination(const std::string &dest)
 {
     lstrcpynA(state.destPath, dest.c_str(), sizeof state.destPath);
+    HANDLE file = CreateFileA(dest.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << dest;
+    ASSERT_EQ(closeAndRecord(file, state.destPath, &state.destIdentity), 1);
+}
+
+void PieceRunFixture::beginPiece(const std::string &dest, uint32_t bytes)
+{
+    makeDestination(dest);
+    startPiece(bytes);
+}
+
+void PieceRunFixture::startPiece(uint32_t bytes)
+{
     state.pieceBytes.store(bytes);
     state.copyState.store(Active);
     state.gaugeLevel.store(-1);
@@ -51,16 +65,4 @@ Notice PieceRunFixture::runPiece(TestWindow &window, const std::string &dest, ui
 {
     beginPiece(dest, bytes);
     return finishPiece(window);
-}
-
-std::string fileBytes(const std::string &path)
-{
-    return fileExists(path) ? readFile(path) : std::string("<missing>");
-}
-
-uint64_t fileSize(const std::string &path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
-    return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }

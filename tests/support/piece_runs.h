@@ -18,11 +18,12 @@ protected:
     Notice runPiece(TestWindow &window, const std::string &dest, uint32_t bytes);
     // Starts a piece and returns at once; finish it with finishPiece.
     void beginPiece(const std::string &dest, uint32_t bytes);
+    // The empty piece file at dest, made and recorded as the destination step does.
+    void makeDestination(const std::string &dest);
+    // Starts the writer on the destination made last.
+    void startPiece(uint32_t bytes);
     Notice finishPiece(TestWindow &window);
 
 private:
     size_t expected_ = 0;
 };
-
-std::string fileBytes(const std::string &path);
-uint64_t fileSize(const std::string &path);
