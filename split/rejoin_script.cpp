@@ -39,13 +39,17 @@ const char takenTest[] = "\r\nif exist %s goto taken";
 const char joinStart[] = "\r\ncopy";
 // Per temporary name, with " +" before every one but the first.
 const char joinPart[] = "%s %s /b";
-// The joined size, then the source's name, twice. copy sets ERRORLEVEL 1 when it fails (a
-// full disk) and 0 when it succeeds; the joined file must be whole and have its name before
-// any piece is deleted, and a file that took the name while copy ran leaves _z._9 behind.
+// The joined size and what else it may be shown as, then the source's name, twice. copy
+// sets ERRORLEVEL 1 when it fails (a full disk) and 0 when it succeeds; the joined file
+// must be whole and have its name before any piece is deleted, and a file that took the
+// name while copy ran leaves _z._9 behind.
 const char joinEnd[] =
     " _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
-    "for %%%%s in (_z._9) do if not \"%%%%~zs\"==\"%s\" goto failed\r\n"
+    "for %%%%s in (_z._9) do if not \"%%%%~zs\"==\"%s\"%s goto failed\r\n"
     "ren _z._9 %s\r\nif exist _z._9 goto failed\r\nif not exist %s goto failed";
+// From 4 GiB on, the joined size's low 32 bits: some interpreters (Wine's) show %~z so.
+// Every piece is smaller than that, so its own size test stays exact.
+const char shortSizeAlternative[] = " if not \"%%%%~zs\"==\"%lu\"";
 // Per temporary name; pieces copied from a CD are read-only.
 const char deletion[] = "\r\ndel /f %s";
 // The source's name. Where a join that cannot be done goes: stopped before any renaming,
@@ -131,12 +135,15 @@ void pieceSize(uint32_t n, char *digits)
     formatDigits(fromBytes(state.pieceIdentities[n].sizeHigh, state.pieceIdentities[n].sizeLow), digits);
 }
 
-void joinedSize(char *digits)
+// The joined size in digits, and in *alternative the test of its low 32 bits when it has more.
+void joinedSize(char *digits, char *alternative)
 {
     uint64_t total = 0;
     for (uint32_t n = 0; n < pieceTotal(); ++n)
         total += uint64_t(state.pieceIdentities[n].sizeHigh) << 32 | state.pieceIdentities[n].sizeLow;
     formatDigits(fromBytes(uint32_t(total >> 32), uint32_t(total)), digits);
+    alternative[0] = 0;
+    if (total >> 32) wsprintfA(alternative, shortSizeAlternative, (unsigned long)uint32_t(total));
 }
 
 void appendSizeTests(int *script)
@@ -194,8 +201,9 @@ void appendJoin(int *script)
         appendFormatted(script, joinPart, n > 0 ? " +" : "", temporary);
     }
     char size[countTextSize];
-    joinedSize(size);
-    appendFormatted(script, joinEnd, size, state.sourceName, state.sourceName);
+    char alternative[sizeof shortSizeAlternative + countTextSize];
+    joinedSize(size, alternative);
+    appendFormatted(script, joinEnd, size, alternative, state.sourceName, state.sourceName);
 }
 
 void appendDeletions(int *script)

@@ -167,7 +167,9 @@ TEST_F(RejoinScript, OnePieceAndNoPiece)
                            "goto the_end", "", ":1", "echo Please wait ...", "if exist _0._9 goto busy",
                            "if exist _z._9 goto busy", "ren p1 _0._9", "if not exist _0._9 goto failed",
                            "if exist big.iso goto taken", "copy _0._9 /b _z._9 /b", "if errorlevel 1 goto failed",
-                           "for %%s in (_z._9) do if not \"%%~zs\"==\"18446744073709551615\" goto failed",
+                           // as some interpreters show the size of a file of 4 GiB or more
+                           "for %%s in (_z._9) do if not \"%%~zs\"==\"18446744073709551615\" "
+                           "if not \"%%~zs\"==\"4294967295\" goto failed",
                            "ren _z._9 big.iso", "if exist _z._9 goto failed", "if not exist big.iso goto failed",
                            "del /f _0._9", "goto the_end", "", ":busy",
                            "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
@@ -216,7 +218,7 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
     // The largest pieces the window lets the user ask for: the joined size passes 2^32.
     usePieces(numberedPieces(20), "disk", std::vector<uint64_t>(20, 999999999));
     script = written("disk.bat");
-    EXPECT_EQ(script.size(), 5797u);
+    EXPECT_EQ(script.size(), 5826u);
     EXPECT_EQ(linesOf(script).size(), 226u);
     const char *twenty[] = {
         "\r\n:19\r\nfor %%s in (p20) do if \"%%~zs\"==\"999999999\" goto 20\r\n"
@@ -226,7 +228,8 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
         "\r\nren p20 _j._9\r\nif not exist _0._9 goto failed\r\n",
         "\r\nif not exist _j._9 goto failed\r\nif exist disk goto taken\r\n",
         " + _i._9 /b + _j._9 /b _z._9 /b\r\nif errorlevel 1 goto failed\r\n"
-        "for %%s in (_z._9) do if not \"%%~zs\"==\"19999999980\" goto failed\r\nren _z._9 disk\r\n"
+        "for %%s in (_z._9) do if not \"%%~zs\"==\"19999999980\" if not \"%%~zs\"==\"2820130796\" goto failed\r\n"
+        "ren _z._9 disk\r\n"
         "if exist _z._9 goto failed\r\nif not exist disk goto failed\r\ndel /f _0._9\r\n",  // no full stop
         "\r\ndel /f _j._9\r\ngoto the_end\r\n",
         "\r\nif exist _z._9 del _z._9\r\nren _0._9 p01\r\n",
@@ -241,7 +244,7 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
     for (const std::string &name : numberedPieces(20)) longest.push_back(name.substr(1) + std::string(250, 'a'));
     usePieces(longest, (std::string(90, 's') + ".bin").c_str(), std::vector<uint64_t>(20, 999999999));
     script = written(std::string(90, 's') + ".bat");
-    EXPECT_EQ(script.size(), 26077u);
+    EXPECT_EQ(script.size(), 26106u);
     EXPECT_EQ(script.substr(script.size() - 40), "\r\n:the_end\r\npopd\r\necho Process finished.");
 }
 

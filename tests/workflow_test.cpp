@@ -62,7 +62,9 @@ TEST_F(Workflow, WholeSplitWithDefaultNames)
     EXPECT_EQ(readFile(folder / "Separation\\02"), bytes.substr(1000, 1000));
     EXPECT_EQ(readFile(folder / "Separation\\03"), bytes.substr(2000));
     std::string script = readFile(folder / "Separation\\data.bat");
-    EXPECT_NE(script.find("if exist 03 goto 3"), std::string::npos);
+    // Each piece's size as it was written, and the joined size.
+    EXPECT_NE(script.find("\r\nfor %%s in (03) do if \"%%~zs\"==\"500\" goto 3\r\n"), std::string::npos);
+    EXPECT_NE(script.find("\r\nfor %%s in (_z._9) do if not \"%%~zs\"==\"2500\" goto failed\r\n"), std::string::npos);
     EXPECT_NE(script.find("ren _z._9 data.bin"), std::string::npos);
 }
 
