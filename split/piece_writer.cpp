@@ -147,7 +147,8 @@ void listPiece()
 void closePiece(HANDLE piece)
 {
     if (isActive() && !FlushFileBuffers(piece)) failPiece();
-    if (!closeAndRecord(piece, state.destPath, &state.destIdentity)) failPiece();
+    // A piece that cannot be told from another file could be neither joined nor purged.
+    if (!closeAndRecord(piece, state.destPath, &state.destIdentity) || !state.destIdentity.known) failPiece();
 }
 
 // The piece goes only into the file made for it at the destination step, or left by its

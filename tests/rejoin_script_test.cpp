@@ -675,7 +675,7 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
 {
     bool replay = false;
     const uint32_t first = firstSeed(&replay);
-    const int plans = replay ? 1 : 48;
+    const int plans = replay ? 1 : 32;
     printf("join plans from seed %lu (replay one with KESTRAND_JOIN_SEED)\n", (unsigned long)first);
     for (int i = 0; i < plans; ++i) {
         const uint32_t seed = first + uint32_t(i);
