@@ -93,8 +93,22 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe1219ByteScript)
     std::string pieces = folder / "parts";
     EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 1219u);
     EXPECT_EQ(sha256File(pieces + "\\data.bat"), "720c95e573e0ff3c924148e6d706d75a50f87e931787c1559e146c04374f128f");
+
+    // A copy of piece02 cut one byte short is not joined, and nothing is touched.
+    std::string piece02 = readFile(pieces + "\\piece02");
+    writeFile(pieces + "\\piece02", piece02.substr(0, piece02.size() - 1));
     std::string output = rejoin(pieces, "data.bat");
+    EXPECT_NE(output.find("In the folder is not exist file piece02 of 500000 bytes"), std::string::npos) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "piece01", "piece02"})) << output;
+    EXPECT_EQ(readFile(pieces + "\\piece01"), bytes.substr(0, 1000000));
+
+    // Whole again, and read-only as pieces copied from a CD are: joined, no temporary left.
+    writeFile(pieces + "\\piece02", piece02);
+    for (const char *piece : {"\\piece01", "\\piece02"})
+        ASSERT_TRUE(SetFileAttributesA((pieces + piece).c_str(), FILE_ATTRIBUTE_READONLY));
+    output = rejoin(pieces, "data.bat");
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin"})) << output;
 }
 
 // The user's own data.bat in the last piece's folder stays; the pieces get data_2.bat, and
