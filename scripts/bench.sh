@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
 . "$root/scripts/wine-slots.sh"
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
-if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build"; fi
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" "$build"; fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
   in_private_mounts "$0" "$build"
