@@ -103,8 +103,7 @@ i386_fast=""  # "in force" or "off" on the native road, once enable_i386 has run
 i386_runs() { chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
 # Another entry (a run beside this one, or the host's own qemu) may be what runs i386
-# code; it can go at any moment, so where the kernel cannot run i386 code itself this
-# run then relies on an entry of its own.
+# code; it can go at any moment, so this run then relies on an entry of its own.
 foreign_i386_entry() {
   local entry
   for entry in "$binfmt"/*; do
@@ -114,50 +113,31 @@ foreign_i386_entry() {
   return 1
 }
 
-# Whether the kernel itself takes 32-bit code, asked without starting an i386 program
-# (another run's entry would hand that to qemu-i386): a 64-bit process makes one i386
-# system call, getpid by int $0x80, which such a kernel answers and any other one kills.
-kernel_takes_i386() {
-  python3 -c '
-import ctypes, mmap, os
-code = bytes([0xb8, 20, 0, 0, 0, 0xcd, 0x80, 0xc3])  # mov $20, %eax; int $0x80; ret
-page = mmap.mmap(-1, mmap.PAGESIZE, prot=mmap.PROT_READ | mmap.PROT_WRITE | mmap.PROT_EXEC)
-page.write(code)
-call = ctypes.CFUNCTYPE(ctypes.c_long)(ctypes.addressof(ctypes.c_char.from_buffer(page)))
-raise SystemExit(0 if call() == os.getpid() else 1)' >/dev/null 2>&1
-}
-
-# With another run's entry standing, this run goes native if the kernel could do without
-# it: an entry of its own then would keep runs that overlap on the qemu road for good,
-# each one starting while another's entry stands.
-i386_native() {
-  if foreign_i386_entry; then kernel_takes_i386; else i386_runs; fi
+# binfmt_misc entries are host-wide, but a user namespace can mount an instance of its own
+# (Linux 6.7 on), and its programs then see only that one. On the native road every Wine
+# program of the run is started this way, in an empty instance: an entry that another
+# run registers for qemu-i386 would otherwise take this run's i386 processes from then on.
+in_own_binfmt() {
+  unshare --user --map-root-user --mount --propagation private /bin/sh -c \
+    'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null && exec "$@"' sh "$@"
 }
 
 enable_i386() {
   if [ ! -e "$binfmt/register" ]; then
     mount -t binfmt_misc binfmt_misc "$binfmt" || { echo "wine-root: cannot mount binfmt_misc" >&2; return 1; }
   fi
-  export KESTRAND_WINE_PRELOAD=""
+  export KESTRAND_WINE_PRELOAD="" KESTRAND_OWN_BINFMT=""
   # KESTRAND_I386=qemu takes the qemu road even where the kernel could do without.
-  if [ "${KESTRAND_I386:-}" != qemu ] && i386_native; then
-    i386_how=natively
-    local aside=""
-    foreign_i386_entry && aside=" (but through qemu-i386 while another run's binfmt entry stands)"
-    if [ "${KESTRAND_FAST_SYSCALLS:-1}" = 0 ]; then
-      i386_fast=off
-      echo "wine-root: 32-bit code runs natively on this kernel$aside; fast kernel entry off" \
-        "(KESTRAND_FAST_SYSCALLS=0): after a first thread every read and write takes int \$0x80"
-      return 0
+  if [ "${KESTRAND_I386:-}" != qemu ]; then
+    if in_own_binfmt chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+      KESTRAND_OWN_BINFMT=1
+      enable_native_i386
+      return
     fi
-    ensure_fast_syscalls || return 1
-    i386_fast="in force"
-    # ld.so puts lib/i386-linux-gnu or lib/x86_64-linux-gnu for $LIB, so each process
-    # loads the twin of its own word size.
-    KESTRAND_WINE_PRELOAD=$fast_syscalls_dir/'$LIB'/$fast_syscalls_name
-    echo "wine-root: 32-bit code runs natively on this kernel$aside; fast kernel entry in force" \
-      "(scripts/fast-syscalls.c preloaded; KESTRAND_FAST_SYSCALLS=0 turns it off)"
-    return 0
+    if ! foreign_i386_entry && i386_runs; then
+      enable_native_i386
+      return
+    fi
   fi
   i386_entry=kestrand-i386-$$
   printf ':%s:M::%s:%s:%s:F' "$i386_entry" "$i386_magic" "$i386_mask" "$wine_root/usr/bin/qemu-i386" \
@@ -197,6 +177,23 @@ ensure_fast_syscalls() {
   exec 9>&-
   [ $status -eq 0 ] || echo "wine-root: cannot build the fast kernel entry ($fast_syscalls_source)" >&2
   return $status
+}
+
+enable_native_i386() {
+  i386_how=natively
+  if [ "${KESTRAND_FAST_SYSCALLS:-1}" = 0 ]; then
+    i386_fast=off
+    echo "wine-root: 32-bit code runs natively on this kernel; fast kernel entry off" \
+      "(KESTRAND_FAST_SYSCALLS=0): after a first thread every read and write takes int \$0x80"
+    return 0
+  fi
+  ensure_fast_syscalls || return 1
+  i386_fast="in force"
+  # ld.so puts lib/i386-linux-gnu or lib/x86_64-linux-gnu for $LIB, so each process
+  # loads the twin of its own word size.
+  KESTRAND_WINE_PRELOAD=$fast_syscalls_dir/'$LIB'/$fast_syscalls_name
+  echo "wine-root: 32-bit code runs natively on this kernel; fast kernel entry in force" \
+    "(scripts/fast-syscalls.c preloaded; KESTRAND_FAST_SYSCALLS=0 turns it off)"
 }
 
 disable_i386() {

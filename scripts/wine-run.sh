@@ -27,10 +27,13 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export KESTRAND_SCREENSHOTS
 KESTRAND_SCREENSHOTS="Z:$(echo "$slot_dir/shots" | tr / '\\')"
 
-# The preload (wine-root.sh's enable_i386) is named inside the root only: its path means
-# nothing to the host's own programs.
+# On the native road the program gets a binfmt_misc of its own (in_own_binfmt), where the
+# kernel allows one. The preload (enable_i386) is named inside the root only: its path
+# means nothing to the host's own programs.
 wine() {
-  chroot "$wine_root" /usr/bin/env ${KESTRAND_WINE_PRELOAD:+"LD_PRELOAD=$KESTRAND_WINE_PRELOAD"} \
+  local own=()
+  [ -n "${KESTRAND_OWN_BINFMT:-}" ] && own=(in_own_binfmt)
+  "${own[@]}" chroot "$wine_root" /usr/bin/env ${KESTRAND_WINE_PRELOAD:+"LD_PRELOAD=$KESTRAND_WINE_PRELOAD"} \
     /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$PWD" /usr/lib/wine/wine64 "$@"
 }
 
