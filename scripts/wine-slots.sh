@@ -146,7 +146,7 @@ end_rest_of_run() {
     [ "$pid" = $$ ] || [ "$pid" = "$BASHPID" ] && continue
     if [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" = "$ns" ] ||
        { [ -n "${KESTRAND_OWN_BINFMT:-}" ] && [ "$mark" != KESTRAND_WINE_DIR= ] &&
-         tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "$mark"; }; then
+         tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "$mark"; }; then
       kill -9 "$pid" 2>/dev/null
     fi
   done
