@@ -100,8 +100,9 @@ run_one() {
 note "- load_before $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 # The split and the two loops take turns, and which of them goes first turns too, so a
 # drift of the machine's load or of the disk's write-back falls on all alike.
-# On the native road, another run's binfmt entry would put the turn on qemu-i386: each
-# turn waits up to ten minutes for the host to be free of one, and says if it was not.
+# On a native road without a binfmt_misc of its own (in_own_binfmt), another run's entry
+# would put the turn on qemu-i386: each turn waits up to ten minutes for the host to be
+# free of one, and says if it was not.
 order=(split threaded plain)
 for place in disk tmpfs; do
   dir=$disk
@@ -110,13 +111,15 @@ for place in disk tmpfs; do
     echo "bench: $place, run $run of $runs"
     for k in 0 1 2; do
       turn=${order[$(( (run - 1 + k) % 3 ))]}
-      if [ "$i386_how" = natively ]; then
+      shared=""
+      [ "$i386_how" = natively ] && [ -z "$KESTRAND_OWN_BINFMT" ] && shared=1
+      if [ -n "$shared" ]; then
         for _ in $(seq 1 600); do foreign_i386_entry || break; sleep 1; done
         foreign_i386_entry && note "$place $run foreign_entry_$turn 1"
       fi
       run_one "$turn" $place "$dir" "$run"
       note "$place $run order_$turn $k"
-      [ "$i386_how" = natively ] && foreign_i386_entry && note "$place $run foreign_entry_$turn 1"
+      [ -n "$shared" ] && foreign_i386_entry && note "$place $run foreign_entry_$turn 1"
     done
   done
 done

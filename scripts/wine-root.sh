@@ -104,14 +104,7 @@ i386_runs() { chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; 
 
 # Another entry (a run beside this one, or the host's own qemu) may be what runs i386
 # code; it can go at any moment, so this run then relies on an entry of its own.
-foreign_i386_entry() {
-  local entry
-  for entry in "$binfmt"/*; do
-    [ -n "$i386_entry" ] && [ "$entry" = "$binfmt/$i386_entry" ] && continue
-    grep -q -s -x 'magic 7f454c4601010100000000000000000002000300' "$entry" && return 0
-  done
-  return 1
-}
+foreign_i386_entry() { grep -q -s -x 'magic 7f454c4601010100000000000000000002000300' "$binfmt"/*; }
 
 # binfmt_misc entries are host-wide, but a user namespace can mount an instance of its own
 # (Linux 6.7 on), and its programs then see only that one. On the native road every Wine
