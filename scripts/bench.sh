@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # `make bench`: the split of a 1 GiB file through the real window of Kestrand.exe against
 # a bare loop doing the same work (the same two pieces, 512-byte ReadFile/WriteFile,
-# flushed before close) under the same Wine, in the same folder, the two alternating;
-# once on disk and once in a tmpfs folder. Then where the writer's time goes, from a
-# profile of the real piece writer hosted in a process of its own. Writes the table into
-# docs/benchmarks.md.
+# flushed before close) under the same Wine, in the same folder, taking turns; once on
+# disk and once in a tmpfs folder. The loop runs twice per turn: on a thread beside a
+# window, as the split's writer does (the like-with-like baseline), and in a process that
+# never starts a thread, which also times the kernel's two entries. Then where the
+# writer's time goes, from a profile of the real piece writer hosted in a process of its
+# own. Writes the table into docs/benchmarks.md.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
 . "$root/scripts/wine-slots.sh"
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
-if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build"; fi
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=RUNS,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" "$build"; fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
   in_private_mounts "$0" "$build"
@@ -39,6 +41,7 @@ mkdir -p "$disk" "$ram"
 mount -t tmpfs -o size=4g tmpfs "$ram" || exit 1
 start_slots 1 "$build/wine/bench" "$root" || exit 1
 what="the shipped 32-bit Kestrand.exe and a 32-bit bare loop, 32-bit code running $i386_how"
+[ -n "$i386_fast" ] && what="$what, fast kernel entry $i386_fast"
 echo "bench: measuring $what"
 
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
@@ -78,29 +81,46 @@ run_split() {
   [ -f "$dir/Separation/source.bat" ] && note "$place $run script_written 1" || note "$place $run script_written 0"
 }
 
+# MODE: threaded (on a thread beside a window) or plain (never a thread).
 run_loop() {
-  local place=$1 dir=$2 run=$3
+  local place=$1 dir=$2 run=$3 mode=$4
   fresh_start "$dir"
-  "${wine[@]}" "$build/tests/copy_loop.exe" "$(win "$dir/source.bin")" "$(win "$dir/Separation")" $first $second \
-    </dev/null | tr -d '\r' | sed "s/^/$place $run /" >>"$results"
-  check_pieces "$place" "$dir" loop
+  "${wine[@]}" "$build/tests/copy_loop.exe" $mode "$(win "$dir/source.bin")" "$(win "$dir/Separation")" \
+    $first $second </dev/null | tr -d '\r' | sed "s/^/$place $run /" >>"$results"
+  check_pieces "$place" "$dir" "$mode"
+}
+
+run_one() {
+  case $1 in
+    split) run_split "$2" "$3" "$4" ;;
+    *) run_loop "$2" "$3" "$4" "$1" ;;
+  esac
 }
 
 note "- load_before $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
-# Split and loop alternate, and which of them goes first alternates too, so a drift of
-# the machine's load or of the disk's write-back falls on both alike.
+# The split and the two loops take turns, and which of them goes first turns too, so a
+# drift of the machine's load or of the disk's write-back falls on all alike.
+# On a native road without a binfmt_misc of its own (in_own_binfmt), another run's entry
+# would put the turn on qemu-i386: each turn waits up to ten minutes for the host to be
+# free of one, and says if it was not.
+order=(split threaded plain)
 for place in disk tmpfs; do
   dir=$disk
   [ $place = tmpfs ] && dir=$ram
   for run in $(seq 1 "$runs"); do
     echo "bench: $place, run $run of $runs"
-    if [ $((run % 2)) -eq 1 ]; then
-      run_split $place "$dir" "$run"
-      run_loop $place "$dir" "$run"
-    else
-      run_loop $place "$dir" "$run"
-      run_split $place "$dir" "$run"
-    fi
+    for k in 0 1 2; do
+      turn=${order[$(( (run - 1 + k) % 3 ))]}
+      shared=""
+      [ "$i386_how" = natively ] && [ -z "$KESTRAND_OWN_BINFMT" ] && shared=1
+      if [ -n "$shared" ]; then
+        for _ in $(seq 1 600); do foreign_i386_entry || break; sleep 1; done
+        foreign_i386_entry && note "$place $run foreign_entry_$turn 1"
+      fi
+      run_one "$turn" $place "$dir" "$run"
+      note "$place $run order_$turn $k"
+      [ -n "$shared" ] && foreign_i386_entry && note "$place $run foreign_entry_$turn 1"
+    done
   done
 done
 
@@ -129,4 +149,5 @@ note "- load_after $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 
 wine_version=$(in_wine_root /usr/lib/wine/wine64 --version 2>/dev/null)
 python3 "$root/scripts/bench_report.py" "$results" "$size" "$(nproc)" \
-  "$(free -g | awk '/^Mem:/ {print $2}') GiB" "$wine_version" "$i386_how" "$root/docs/benchmarks.md"
+  "$(free -g | awk '/^Mem:/ {print $2}') GiB" "$wine_version" "$i386_how" "${i386_fast:-none}" \
+  "$root/docs/benchmarks.md"

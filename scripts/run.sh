@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build"
+  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" "$build"
 fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1

@@ -4,9 +4,11 @@
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
-# The x86-64 binutils make the release checks' example of a program for the wrong machine.
+# The x86-64 binutils make the release checks' example of a program for the wrong machine;
+# the host's gcc builds the preload of scripts/fast-syscalls.c (-m32 -nostdlib needs no
+# 32-bit libraries).
 packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-          mmdebstrap googletest imagemagick zip x11-utils python3 xxd bc)
+          mmdebstrap googletest imagemagick zip x11-utils python3 xxd bc gcc)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,7 +13,7 @@ build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 jobs=${TEST_JOBS:-2}
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=TEST_JOBS,KESTRAND_WINE_ROOT,KESTRAND_I386 "$0" "$build" "$@"
+  exec sudo --preserve-env=TEST_JOBS,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" "$build" "$@"
 fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1

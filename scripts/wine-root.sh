@@ -98,6 +98,7 @@ i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 i386_entry=""
 i386_how=""  # "natively" or "through qemu-i386", once enable_i386 has run
+i386_fast=""  # "in force" or "off" on the native road, once enable_i386 has run
 
 i386_runs() { chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
@@ -105,15 +106,31 @@ i386_runs() { chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; 
 # code; it can go at any moment, so this run then relies on an entry of its own.
 foreign_i386_entry() { grep -q -s -x 'magic 7f454c4601010100000000000000000002000300' "$binfmt"/*; }
 
+# binfmt_misc entries are host-wide, but a user namespace can mount an instance of its own
+# (Linux 6.7 on), and its programs then see only that one. On the native road every Wine
+# program of the run is started this way, in an empty instance: an entry that another
+# run registers for qemu-i386 would otherwise take this run's i386 processes from then on.
+in_own_binfmt() {
+  unshare --user --map-root-user --mount --propagation private /bin/sh -c \
+    'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null && exec "$@"' sh "$@"
+}
+
 enable_i386() {
   if [ ! -e "$binfmt/register" ]; then
     mount -t binfmt_misc binfmt_misc "$binfmt" || { echo "wine-root: cannot mount binfmt_misc" >&2; return 1; }
   fi
+  export KESTRAND_WINE_PRELOAD="" KESTRAND_OWN_BINFMT=""
   # KESTRAND_I386=qemu takes the qemu road even where the kernel could do without.
-  if [ "${KESTRAND_I386:-}" != qemu ] && ! foreign_i386_entry && i386_runs; then
-    i386_how=natively
-    echo "wine-root: 32-bit code runs natively on this kernel"
-    return 0
+  if [ "${KESTRAND_I386:-}" != qemu ]; then
+    if in_own_binfmt chroot "$wine_root" /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+      KESTRAND_OWN_BINFMT=1
+      enable_native_i386
+      return
+    fi
+    if ! foreign_i386_entry && i386_runs; then
+      enable_native_i386
+      return
+    fi
   fi
   i386_entry=kestrand-i386-$$
   printf ':%s:M::%s:%s:%s:F' "$i386_entry" "$i386_magic" "$i386_mask" "$wine_root/usr/bin/qemu-i386" \
@@ -124,6 +141,52 @@ enable_i386() {
   fi
   i386_how="through qemu-i386"
   echo "wine-root: 32-bit code runs through qemu-i386 (this kernel runs none itself, or was told not to)"
+}
+
+# The preload of scripts/fast-syscalls.c, built on the host into the root (so every run
+# of every worktree finds it there, like the prefix) and built again when its source
+# changes or the root is remade. Runs side by side build it one at a time; a library is
+# replaced by a rename, so a process that has the old one mapped keeps it.
+fast_syscalls_source=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/fast-syscalls.c
+fast_syscalls_dir=/var/lib/kestrand/fast-syscalls  # as seen inside the root
+fast_syscalls_name=libkestrand-fast-syscalls.so
+
+ensure_fast_syscalls() {
+  local dir=$wine_root$fast_syscalls_dir stamp status=0 bits lib
+  stamp=$(sha256sum <"$fast_syscalls_source" | cut -d' ' -f1)
+  mkdir -p "$dir"
+  exec 9>"$dir.lock"
+  flock 9
+  if [ "$(cat "$dir/source.sha256" 2>/dev/null)" != "$stamp" ]; then
+    for bits in 32:i386 64:x86_64; do
+      lib=$dir/lib/${bits#*:}-linux-gnu
+      mkdir -p "$lib"
+      gcc -m"${bits%%:*}" -O2 -fPIC -shared -nostdlib -Wall -Wextra -Werror \
+        -o "$lib/$fast_syscalls_name.new" "$fast_syscalls_source" &&
+        mv -f "$lib/$fast_syscalls_name.new" "$lib/$fast_syscalls_name" || status=1
+    done
+    [ $status -eq 0 ] && echo "$stamp" >"$dir/source.sha256"
+  fi
+  exec 9>&-
+  [ $status -eq 0 ] || echo "wine-root: cannot build the fast kernel entry ($fast_syscalls_source)" >&2
+  return $status
+}
+
+enable_native_i386() {
+  i386_how=natively
+  if [ "${KESTRAND_FAST_SYSCALLS:-1}" = 0 ]; then
+    i386_fast=off
+    echo "wine-root: 32-bit code runs natively on this kernel; fast kernel entry off" \
+      "(KESTRAND_FAST_SYSCALLS=0): after a first thread every read and write takes int \$0x80"
+    return 0
+  fi
+  ensure_fast_syscalls || return 1
+  i386_fast="in force"
+  # ld.so puts lib/i386-linux-gnu or lib/x86_64-linux-gnu for $LIB, so each process
+  # loads the twin of its own word size.
+  KESTRAND_WINE_PRELOAD=$fast_syscalls_dir/'$LIB'/$fast_syscalls_name
+  echo "wine-root: 32-bit code runs natively on this kernel; fast kernel entry in force" \
+    "(scripts/fast-syscalls.c preloaded; KESTRAND_FAST_SYSCALLS=0 turns it off)"
 }
 
 disable_i386() {

@@ -27,7 +27,15 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export KESTRAND_SCREENSHOTS
 KESTRAND_SCREENSHOTS="Z:$(echo "$slot_dir/shots" | tr / '\\')"
 
-wine() { chroot "$wine_root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$PWD" /usr/lib/wine/wine64 "$@"; }
+# On the native road the program gets a binfmt_misc of its own (in_own_binfmt), where the
+# kernel allows one. The preload (enable_i386) is named inside the root only: its path
+# means nothing to the host's own programs.
+wine() {
+  local own=()
+  [ -n "${KESTRAND_OWN_BINFMT:-}" ] && own=(in_own_binfmt)
+  "${own[@]}" chroot "$wine_root" /usr/bin/env ${KESTRAND_WINE_PRELOAD:+"LD_PRELOAD=$KESTRAND_WINE_PRELOAD"} \
+    /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$PWD" /usr/lib/wine/wine64 "$@"
+}
 
 # Wine 10.0's server can freeze for good (all its processes stuck, the server at 100 %
 # CPU). Every program here gets a server of its own, started before and ended after

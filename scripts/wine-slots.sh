@@ -134,16 +134,21 @@ start_shooter() {
 }
 
 # Every process of this run shares its private mount namespace, and no other process
-# does: whatever is left of the run (a hung wineserver, a test it froze) is ended by
-# its process id.
+# does, but for the Wine programs in a binfmt_misc of their own (in_own_binfmt), whose
+# namespaces are their own and which carry this run's KESTRAND_WINE_DIR: whatever is left
+# of the run (a hung wineserver, a test it froze) is ended by its process id.
 end_rest_of_run() {
-  local ns pid
+  local ns pid mark=KESTRAND_WINE_DIR=${KESTRAND_WINE_DIR:-}
   ns=$(readlink /proc/$$/ns/mnt)
   [ -n "$ns" ] && [ "$ns" != "$(readlink /proc/1/ns/mnt)" ] || return 0
   for pid in $(ls /proc); do
     case $pid in *[!0-9]*) continue ;; esac
     [ "$pid" = $$ ] || [ "$pid" = "$BASHPID" ] && continue
-    [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" = "$ns" ] && kill -9 "$pid" 2>/dev/null
+    if [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" = "$ns" ] ||
+       { [ -n "${KESTRAND_OWN_BINFMT:-}" ] && [ "$mark" != KESTRAND_WINE_DIR= ] &&
+         tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "$mark"; }; then
+      kill -9 "$pid" 2>/dev/null
+    fi
   done
   return 0
 }
