@@ -472,15 +472,6 @@ TEST_F(RejoinRun, StartedFromAnotherFolderItJoinsInItsOwn)
     EXPECT_TRUE(filesIn(other.path()) == before) << run.output;
 }
 
-// Pieces copied from a CD are read-only; their temporary files go all the same.
-TEST_F(RejoinRun, ReadOnlyPiecesJoinAndLeaveNoTemporaryFile)
-{
-    std::string source = cutAndScript(folder_.path(), numberedPieces(3), {5000, 777, 512}, 7);
-    for (const std::string &name : numberedPieces(3))
-        ASSERT_TRUE(SetFileAttributesA((folder_ / name).c_str(), FILE_ATTRIBUTE_READONLY));
-    expectJoined(folder_.path(), source, runBatch(folder_.path(), "source.bat"));
-}
-
 // A file lands under the source's name while copy runs (a sync client, a download): the
 // final rename fails, the joined copy goes and every piece gets its name back.
 TEST_F(RejoinRun, AFileLandingUnderTheSourcesNameWhileCopyRunsKeepsEverything)
