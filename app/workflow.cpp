@@ -217,7 +217,6 @@ void onChange()
     dropEmptyDestination();
 }
 
-
 void onMax()
 {
     formatSizeField(state.freeSpace, state.ioBuffer);

@@ -132,14 +132,19 @@ int fillLevelTable(const char *path, int *levels, int *count)
     return 1;
 }
 
+int isFound(const char *path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    return 1;
+}
+
 // Looks the folder up and creates it when missing; an existing file counts as present.
 int ensureFolder(const char *folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(folder, &found);
-    if (search == INVALID_HANDLE_VALUE) return CreateDirectoryA(folder, nullptr) ? 1 : 0;
-    FindClose(search);
-    return 1;
+    return isFound(folder) || CreateDirectoryA(folder, nullptr) ? 1 : 0;
 }
 
 // Creates every missing level and enters the piece's folder. 0 after reporting.
@@ -225,18 +230,15 @@ Claim replacePieceFile(char *composed)
 int claimPieceFile(char *composed)
 {
     size_t length = strlen(composed);
+    int asks = isFound(state.destPath);
     for (;;) {
         composed[length] = 0;  // a question asked before is followed by the next one
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(state.destPath, &found);
-        Claim claim;
-        if (search == INVALID_HANDLE_VALUE) {
-            claim = createPieceFile();
-        } else {
-            FindClose(search);
-            claim = replacePieceFile(composed);
-        }
+        Claim claim = asks ? replacePieceFile(composed) : createPieceFile();
         if (claim != claimAgain) return claim == claimed;
+        // A file that kept the piece from being made is asked about even where the search
+        // does not see it (a folder that may not be listed), so the loop always waits for
+        // the user between two tries.
+        asks = !asks || isFound(state.destPath);
     }
 }
 
