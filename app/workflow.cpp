@@ -6,6 +6,7 @@
 
 #include "split/destination.h"
 #include "split/name_stepping.h"
+#include "split/own_files.h"
 #include "split/piece_writer.h"
 #include "split/source.h"
 #include "state/report.h"
@@ -16,6 +17,10 @@ namespace {
 const char noDestinationText[] = "Destination file didn't defind";
 const char tooLargeText[] = "The file being copied is too large for the destination drive.";
 const char notStartedText[] = "The copy could not be started.";
+const char lastPieceText[] = "Piece 20 must hold the rest of the file: %s bytes.";
+const char leastPieceText[] =
+    "Piece %d must hold at least %s bytes: the pieces after it, up to the 20th, hold at most "
+    "999,999,999 bytes each.";
 
 void enable(HWND control, BOOL on)
 {
@@ -32,17 +37,58 @@ uint32_t copyState()
     return state.copyState.load(std::memory_order_relaxed);
 }
 
-// The free space just measured, capped at 4 GiB - 1 (pieceBytes holds its high word: any
-// of it means room for every size). A renewed attempt empties the failed piece's file
-// first, so the room that file takes counts too.
+uint64_t freeBytes()
+{
+    return (uint64_t(state.pieceBytes.load(std::memory_order_relaxed)) << 32) | state.freeLow;
+}
+
+// The room the piece will find: the drive's free space, and the bytes of the file at
+// destPath, which the writer empties before it writes (a file the user agreed to have
+// replaced, or a failed attempt's). The figure shown and "Max" read it too.
+void measureRoom()
+{
+    if (!queryFreeSpace() || whatPathHolds(state.destPath, state.destIdentity) != holdsOwnFile) return;
+    uint64_t room = freeBytes() + (uint64_t(state.destIdentity.sizeHigh) << 32 | state.destIdentity.sizeLow);
+    state.freeLow = uint32_t(room);
+    state.pieceBytes.store(uint32_t(room >> 32), std::memory_order_relaxed);
+    state.freeSpace = fromBytes(uint32_t(room >> 32), uint32_t(room));
+}
+
+// The room just measured, capped at 4 GiB - 1: any more means room for every size.
 uint32_t roomForPiece()
 {
-    uint64_t room = (uint64_t(state.pieceBytes.load(std::memory_order_relaxed)) << 32) | state.freeLow;
-    WIN32_FILE_ATTRIBUTE_DATA piece;
-    if (copyState() == Failed &&
-        GetFileAttributesExA(state.destPath, GetFileExInfoStandard, &piece))
-        room += (uint64_t(piece.nFileSizeHigh) << 32) | piece.nFileSizeLow;
+    uint64_t room = freeBytes();
     return room > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(room);
+}
+
+// What is left of the source where this piece starts. After a failed attempt `remaining`
+// has already lost the piece, which is cut again from its start.
+uint64_t restAtPieceStart()
+{
+    LARGE_INTEGER size;
+    if (copyState() == Failed && GetFileSizeEx(state.sourceHandle, &size) &&
+        size.QuadPart >= state.pieceStart.QuadPart)
+        return uint64_t(size.QuadPart - state.pieceStart.QuadPart);
+    return countBytes(state.remaining);
+}
+
+// No split is started that 20 pieces cannot finish: what this size leaves of the source
+// must fit into the pieces after it. The refusal names the least size that does, which the
+// source's limit and every earlier piece's test keep at most 999,999,999.
+int leavesRoomForTheRest(uint32_t size)
+{
+    int piece = state.step / 2;
+    uint64_t rest = restAtPieceStart();
+    uint64_t later = uint64_t(maxPieces - piece) * largestPiece;
+    if (rest <= later + size) return 1;
+    char least[16];
+    formatGrouped(uint32_t(rest - later), least);
+    char text[sizeof leastPieceText + sizeof least];
+    if (piece == maxPieces)
+        wsprintfA(text, lastPieceText, least);
+    else
+        wsprintfA(text, leastPieceText, piece, least);
+    return tellUser(text, MB_OK | MB_ICONWARNING);
 }
 
 // Back to the destination of the same piece, whose checks and question run again.
@@ -134,14 +180,14 @@ void judgePieceSize()
 {
     GetWindowTextA(state.sizeEdit, state.textBuffer, fieldTextLimit);
     uint32_t size = parsePieceSize(state.textBuffer);
-    if (size == 0) {
+    if (size == 0 || !leavesRoomForTheRest(size)) {
         SetFocus(state.sizeEdit);
         return;
     }
     enable(state.changeButton, FALSE);
     enable(state.maxButton, FALSE);
     enable(state.okButton, FALSE);
-    queryFreeSpace();
+    measureRoom();
     if (size > roomForPiece()) {
         refuseTooLargePiece();
         return;
@@ -244,6 +290,7 @@ void acceptSource()
 {
     if (!checkSourceName()) return;
     if (!checkSource(state.sourcePath, 1)) return;
+    if (!checkSourceSize()) return;
     if (!openSource()) return;
     enable(state.browseButton, FALSE);
     enable(state.sourceEdit, FALSE);
@@ -266,7 +313,7 @@ void acceptDestination()
         return;
     }
     if (!prepareDestination()) return;
-    queryFreeSpace();
+    measureRoom();
     invalidate(state.freeRect);
     enable(state.destEdit, FALSE);
     enable(state.sizeEdit, TRUE);

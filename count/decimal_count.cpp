@@ -39,6 +39,11 @@ int isZero(const DecimalCount &count)
     return count.high == 0 && count.mid == 0 && count.low == 0;
 }
 
+uint64_t countBytes(const DecimalCount &count)
+{
+    return uint64_t(count.high) * 10000000000ull + uint64_t(count.mid) * chunk + count.low;
+}
+
 int formatDigits(const DecimalCount &c, char *text)
 {
     if (c.high != 0)
@@ -51,6 +56,18 @@ int formatBytes(const DecimalCount &c, char *text)
 {
     int length = formatDigits(c, text);
     return length + wsprintfA(text + length, " bytes");
+}
+
+void formatGrouped(uint32_t count, char *text)
+{
+    char digits[11];
+    int length = wsprintfA(digits, "%lu", (unsigned long)count);
+    int at = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) text[at++] = ',';
+        text[at++] = digits[i];
+    }
+    text[at] = 0;
 }
 
 void formatSizeField(const DecimalCount &c, char *text)

@@ -18,9 +18,11 @@ const char usedBySplitText[] = " is already used by this split.\r\nChoose anothe
 const char changedFileText[] =
     "%s\r\nis no longer the file made for this piece: another disk or another file is there now.\r\n"
     "Nothing was written or deleted. Confirm the destination again.";
+const char folderText[] = "%s is a folder. Type a file name.";
 constexpr UINT replaceStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr UINT usedBySplitStyle = MB_OK | MB_ICONWARNING;
 constexpr UINT changedFileStyle = MB_OK | MB_ICONWARNING;
+constexpr UINT folderStyle = MB_OK | MB_ICONWARNING;
 
 constexpr int maxLevels = 42;
 constexpr int rootLevel = 2;          // the backslash after "C:", taken as given
@@ -180,6 +182,20 @@ int fullDestination(const char *composed, char *full)
     return 1;
 }
 
+int isFolder(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A folder can take no piece: refused before any question, since "Yes" could not replace it.
+int refuseFolder()
+{
+    char *message = state.textBuffer + refusalOffset;
+    wsprintfA(message, folderText, state.destPath);
+    return tellUser(message, folderStyle);
+}
+
 int askToReplace(char *composed)
 {
     strcat(composed, replaceQuestion);
@@ -192,20 +208,23 @@ enum Claim { claimed, claimRefused, claimAgain };
 Claim createPieceFile()
 {
     HANDLE piece = CreateFileA(state.destPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (piece != INVALID_HANDLE_VALUE)
+    if (piece != INVALID_HANDLE_VALUE) {
+        state.destMade.store(1, std::memory_order_relaxed);
         return closeAndRecord(piece, state.destPath, &state.destIdentity) ? claimed : claimRefused;
+    }
     DWORD error = GetLastError();
-    DWORD attributes = GetFileAttributesA(state.destPath);
-    // A file that came meanwhile gets its question; a folder of the name is no piece file.
-    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attributes != INVALID_FILE_ATTRIBUTES &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    // A file or folder that came meanwhile gets its question or its refusal.
+    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) &&
+        GetFileAttributesA(state.destPath) != INVALID_FILE_ATTRIBUTES)
         return claimAgain;
     reportOpenError(state.destPath);
     return claimRefused;
 }
 
-// "Yes" empties the file the question was about, and no other: a disk swapped while the
-// question was open brings its own question.
+// "Yes" is about the file the question named, and no other: a disk swapped while the
+// question was open brings its own question. The file is only opened, to know that it can
+// be written, and stays whole: the writer empties it when its piece starts, so "Change", a
+// refusal or Cancel leave it as it was.
 Claim replacePieceFile(char *composed)
 {
     PieceIdentity asked;
@@ -214,13 +233,12 @@ Claim replacePieceFile(char *composed)
     PathHolds holds;
     HANDLE piece = openOwnFile(state.destPath, asked, &holds);
     if (piece == INVALID_HANDLE_VALUE) {
-        if (holds != holdsFileInUse) return claimAgain;
+        if (holds != holdsFileInUse || isFolder(state.destPath)) return claimAgain;
         reportOpenError(state.destPath);
         return claimRefused;
     }
-    int emptied = emptyOpenFile(piece);
-    int closed = closeAndRecord(piece, state.destPath, &state.destIdentity);
-    if (emptied && closed) return claimed;
+    state.destMade.store(0, std::memory_order_relaxed);
+    if (closeAndRecord(piece, state.destPath, &state.destIdentity)) return claimed;
     reportOpenError(state.destPath);
     return claimRefused;
 }
@@ -232,6 +250,7 @@ int claimPieceFile(char *composed)
     size_t length = strlen(composed);
     int asks = isFound(state.destPath);
     for (;;) {
+        if (isFolder(state.destPath)) return refuseFolder();
         composed[length] = 0;  // a question asked before is followed by the next one
         Claim claim = asks ? replacePieceFile(composed) : createPieceFile();
         if (claim != claimAgain) return claim == claimed;
@@ -291,6 +310,8 @@ int namesDestinationFile(const char *text)
 
 int dropEmptyDestination()
 {
+    // A file the user agreed to have replaced goes only by being written.
+    if (!state.destMade.load(std::memory_order_relaxed)) return 1;
     if (deleteOwnFile(state.destPath, state.destIdentity) != holdsOtherFile) return 1;
     return reportChangedDestination();
 }

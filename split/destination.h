@@ -2,8 +2,9 @@
 #pragma once
 
 int prepareDestination();
-// Deletes the piece file the destination step made, when it is still at destPath; another
-// file found there is kept and reported. 0 after reporting.
+// Deletes the piece file this split made, when it is still at destPath; a file the user
+// agreed to have replaced is kept whole, and another file found there is kept and
+// reported. 0 after reporting.
 int dropEmptyDestination();
 // Tells the user that destPath holds another file than the one made for the piece.
 int reportChangedDestination();

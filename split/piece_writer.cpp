@@ -20,6 +20,7 @@ constexpr int32_t fullLevel = 51;
 // Below this many bytes left, left * 51 still fits in 32 bits.
 constexpr uint32_t exactLevelLimit = 10000000;
 constexpr uint32_t warningCount = 19;
+// The slots of piecePaths: the listed pieces, then the attempt after them.
 constexpr uint32_t abandonCount = maxPieces + 1;
 constexpr DWORD sentMessagePollMs = 100;
 
@@ -89,19 +90,6 @@ void copyPiece(HANDLE piece)
     copyLastBlock(piece);
 }
 
-// The 21st piece ends the split: every piece it wrote goes, by its full path, so a
-// file of the same name elsewhere is never touched.
-void purgePieces()
-{
-    for (uint32_t i = 0; i < state.pieceCount && i < abandonCount; ++i) {
-        deleteOwnFile(state.piecePaths[i], state.pieceIdentities[i]);
-        state.piecePaths[i][0] = 0;
-    }
-    state.pieceCount = 0;
-    state.pieceNames[0] = 0;
-    state.copyState.store(Stopped, relaxed);
-}
-
 void recordPiecePath(char *path)
 {
     DWORD length = GetFullPathNameA(state.destPath, pathSize, path, nullptr);
@@ -135,10 +123,9 @@ void recordPiece(const PieceIdentity &identity)
 
 void listPiece()
 {
-    if (state.pieceCount >= abandonCount || !appendPieceName()) return failPiece();
+    if (state.pieceCount >= uint32_t(maxPieces) || !appendPieceName()) return failPiece();
     ++state.pieceCount;
     if (state.pieceCount == warningCount) tellUser(limitWarning, MB_OK | MB_ICONWARNING);
-    if (state.pieceCount == abandonCount) purgePieces();
 }
 
 // Users swap disks between pieces: a piece is announced only once it is on the medium,
@@ -147,7 +134,7 @@ void listPiece()
 void closePiece(HANDLE piece)
 {
     if (isActive() && !FlushFileBuffers(piece)) failPiece();
-    // A piece that cannot be told from another file could be neither joined nor purged.
+    // A piece that cannot be told from another file could be neither joined nor looked after.
     if (!closeAndRecord(piece, state.destPath, &state.destIdentity) || !state.destIdentity.known) failPiece();
 }
 
@@ -158,8 +145,12 @@ HANDLE openPieceFile()
     PathHolds holds;
     HANDLE piece = openOwnFile(state.destPath, state.destIdentity, &holds);
     if (piece != INVALID_HANDLE_VALUE) {
-        // A renewed attempt starts again from nothing.
-        if (emptyOpenFile(piece)) return piece;
+        // The file made for the piece, a renewed attempt's, or the user's file agreed to be
+        // replaced, kept whole until now: the piece starts in it from nothing.
+        if (emptyOpenFile(piece)) {
+            state.destMade.store(1, relaxed);
+            return piece;
+        }
         CloseHandle(piece);
         holds = holdsFileInUse;
     }

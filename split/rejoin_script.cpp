@@ -67,8 +67,14 @@ const char tailText[] = "\r\n:the_end\r\npopd\r\necho Process finished.";
 const char joinedName[] = "_z._9";
 const char scriptExtension[] = ".bat";
 const char openErrorCaption[] = "Error opening file";
-// The script's full path, then its usual name.
-const char otherNameNotice[] = "The joining script is %s, as a file %s was already in this folder.";
+// The script's full path, "file" or "folder", then its usual name.
+const char otherNameNotice[] = "The joining script is %s, as a %s %s was already in this folder.";
+// The usual name, the last numbered one and the folder.
+const char namesTakenText[] =
+    "No joining script was written: %s to %s are all taken in %s. The pieces are kept.";
+const char changedPiecesText[] =
+    "These pieces have changed since this split wrote them, so the joining script will not join "
+    "them:";
 
 // NAME.bat, then NAME_2.bat to NAME_99.bat; a folder with all of them taken is refused.
 constexpr int maxScriptNumber = 99;
@@ -242,9 +248,23 @@ void tellOtherScriptName(const char *scriptName)
     char usual[pathSize] = "";
     char full[MAX_PATH];
     makeScriptName(state.sourceName, usual, sizeof usual);
+    DWORD attributes = GetFileAttributesA(usual);
+    int folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     char text[sizeof otherNameNotice + sizeof full + sizeof usual];
-    wsprintfA(text, otherNameNotice, shownPath(scriptName, full), usual);
+    wsprintfA(text, otherNameNotice, shownPath(scriptName, full), folder ? "folder" : "file", usual);
     MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONINFORMATION);
+}
+
+int reportNamesTaken(const char *lastName)
+{
+    char usual[pathSize] = "";
+    char folder[MAX_PATH] = "";
+    makeScriptName(state.sourceName, usual, sizeof usual);
+    if (!GetCurrentDirectoryA(MAX_PATH, folder)) folder[0] = 0;
+    char text[sizeof namesTakenText + 2 * pathSize + MAX_PATH];
+    wsprintfA(text, namesTakenText, usual, lastName, folder);
+    MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONWARNING);
+    return 0;
 }
 
 // The script's name of the given try: NAME.bat, then NAME_2.bat, NAME_3.bat, ...; 0 when
@@ -271,17 +291,22 @@ int numberedScriptName(const char *sourceName, int number, char *scriptName, int
     return 1;
 }
 
-// A file of the script's name may be a user's own or another split's joiner: it is never
-// replaced. The script takes the first name that is free; any other failure ends the
-// search, with scriptName the name that failed.
-HANDLE createScriptFile(char *scriptName)
+// A file or folder of the script's name may be a user's own or another split's joiner: it
+// is never replaced. The script takes the first name that is free; any other failure ends
+// the search, with scriptName the name that failed. *taken says that every name was.
+HANDLE createScriptFile(char *scriptName, int *taken)
 {
+    *taken = 0;
     for (int number = 1; number <= maxScriptNumber; ++number) {
         if (!numberedScriptName(state.sourceName, number, scriptName, pathSize)) break;
         HANDLE file = CreateFileA(scriptName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+        // A folder of the name refuses the file with "access denied" on Windows.
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+            GetFileAttributesA(scriptName) == INVALID_FILE_ATTRIBUTES)
+            break;
+        *taken = number == maxScriptNumber;
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -289,8 +314,9 @@ HANDLE createScriptFile(char *scriptName)
 int saveScript(int script)
 {
     char scriptName[pathSize];
-    HANDLE file = createScriptFile(scriptName);
-    if (file == INVALID_HANDLE_VALUE) return reportScriptFailure(scriptName);
+    int taken;
+    HANDLE file = createScriptFile(scriptName, &taken);
+    if (file == INVALID_HANDLE_VALUE) return taken ? reportNamesTaken(scriptName) : reportScriptFailure(scriptName);
     DWORD written = 0;
     BOOL wrote = WriteFile(file, state.textBuffer, DWORD(script), &written, nullptr) &&
                  written == DWORD(script) && FlushFileBuffers(file);
@@ -305,6 +331,27 @@ int saveScript(int script)
     if (!makeScriptName(state.sourceName, usual, sizeof usual) || !sameFileName(usual, scriptName))
         tellOtherScriptName(scriptName);
     return 1;
+}
+
+// Each piece still at its path on the volume it was written to must be the file written
+// there: one changed since (another split's "Yes", an edit) is named, as the script will
+// not join it. A piece whose disk is out of the drive cannot be looked at.
+void tellChangedPieces()
+{
+    char text[sizeof changedPiecesText + maxPieces * (pathSize + 2)];
+    strcpy(text, changedPiecesText);
+    int changed = 0;
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        PieceIdentity now;
+        identityAt(state.piecePaths[n], &now);
+        if (!now.known || now.volume != state.pieceIdentities[n].volume ||
+            sameIdentity(now, state.pieceIdentities[n]))
+            continue;
+        strcat(text, "\r\n");
+        strcat(text, state.piecePaths[n]);
+        changed = 1;
+    }
+    if (changed) MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -326,6 +373,7 @@ int makeScriptName(const char *sourceName, char *scriptName, int size)
 
 int writeRejoinScript()
 {
+    tellChangedPieces();
     int script = 0;
     state.textBuffer[0] = 0;
     append(&script, headText);

@@ -17,6 +17,9 @@ const char defaultPieceName[] = "\\Separation\\01";
 const char temporaryNameText[] =
     "%s is a name the joining script uses for its temporary files, so a file of this name "
     "could not be joined again.\r\nRename it before splitting it.";
+const char tooLargeSourceText[] =
+    "%s is too large to split: 20 pieces of at most 999,999,999 bytes hold at most "
+    "19,999,999,980 bytes.";
 constexpr DWORD browseFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 
 // Names that pass the name rule are plain ASCII, so case is folded without a locale.
@@ -127,6 +130,13 @@ int checkSource(const char *path, int withSize)
     if (withSize) state.remaining = fromBytes(found.nFileSizeHigh, found.nFileSizeLow);
     FindClose(search);
     return 1;
+}
+
+int checkSourceSize()
+{
+    if (countBytes(state.remaining) <= uint64_t(maxPieces) * largestPiece) return 1;
+    wsprintfA(state.textBuffer, tooLargeSourceText, state.sourcePath);
+    return tellUser(state.textBuffer, MB_OK | MB_ICONWARNING);
 }
 
 int openSource()

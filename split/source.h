@@ -27,4 +27,6 @@ void setupOpenDialog();
 int chooseSource();
 int checkSourceName();
 int checkSource(const char *path, int withSize);
+// Refuses a source, its size in `remaining`, that 20 pieces of 999,999,999 bytes cannot hold.
+int checkSourceSize();
 int openSource();

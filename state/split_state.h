@@ -13,6 +13,7 @@
 enum : uint32_t { Stopped = 0, Active = 1, Failed = 2 };
 
 constexpr int maxPieces = 20;
+constexpr uint32_t largestPiece = 999999999;  // the most bytes the Dimension field takes
 
 // What tells a file this split made from any other file that later takes its path. The
 // last-write time tells a file rewritten in place, which keeps its index.
@@ -59,12 +60,16 @@ struct SplitState {
     // then the folder of the latest piece whose destination was prepared.
     char baseFolder[pathSize];
     // Full paths of the pieces written, in the order of pieceNames, and what each file
-    // was when written, so the purge after a 21st piece deletes exactly this split's files.
+    // was when written, so that a piece changed since is told before the script is written.
     char piecePaths[maxPieces + 1][pathSize];
     PieceIdentity pieceIdentities[maxPieces + 1];
     // The file at destPath as this split made, emptied or last wrote it: the only file
     // there that it writes or deletes.
     PieceIdentity destIdentity;
+    // 1 when this split made the file at destPath or has written into it; 0 while it is a
+    // file the user agreed to have replaced, which stays whole until the writer empties it.
+    // Set by the writer when it empties such a file; the window reads it between pieces.
+    std::atomic<uint32_t> destMade;
     // Where the current piece starts in the source, so a renewed attempt after a
     // failure can cut it again from there.
     LARGE_INTEGER pieceStart;
