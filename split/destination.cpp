@@ -189,8 +189,11 @@ int isFolder(const char *path)
 }
 
 // A folder can take no piece: refused before any question, since "Yes" could not replace it.
+// A path ending in a backslash names no file at all, so no file can be made there.
 int refuseFolder()
 {
+    size_t length = strlen(state.destPath);
+    if (length > 0 && state.destPath[length - 1] == '\\') return reportOpenError(state.destPath);
     char *message = state.textBuffer + refusalOffset;
     wsprintfA(message, folderText, state.destPath);
     return tellUser(message, folderStyle);

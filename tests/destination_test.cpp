@@ -160,7 +160,7 @@ TEST_F(Destination, DriveRelativeFolderHoldsThePiece)
     EXPECT_EQ(currentFolder(), base_ / "xy");
 }
 
-TEST_F(Destination, ReplaceQuestionNoKeepsTheFileYesEmptiesIt)
+TEST_F(Destination, ReplaceQuestionNoKeepsTheFileYesKeepsItWholeForTheWriter)
 {
     std::string piece = base_ / "p1";
     writeFile(piece, "precious");
@@ -188,8 +188,15 @@ TEST_F(Destination, ReplaceQuestionNoKeepsTheFileYesEmptiesIt)
         BoxAnswerer answerer({IDYES});
         EXPECT_EQ(prepare(piece), 1);
         EXPECT_EQ(answerer.count(), 1u);
-        EXPECT_EQ(readFile(piece), "");
+        EXPECT_EQ(readFile(piece), "precious");
+        EXPECT_EQ(state.destMade.load(), 0u);
+        EXPECT_EQ(state.destIdentity.sizeLow, 8u) << "the file the writer is to empty";
     }
+    // Going back does not delete it: it goes only by being written.
+    BoxAnswerer answerer({IDOK});
+    EXPECT_EQ(dropEmptyDestination(), 1);
+    EXPECT_EQ(readFile(piece), "precious");
+    EXPECT_EQ(answerer.count(), 0u);
 }
 
 TEST_F(Destination, MessagesAreOwnedByTheMainWindow)
@@ -355,7 +362,7 @@ TEST_F(Destination, ChangeDeletesOnlyTheFileMadeForThePiece)
 
 // The user who notices the wrong disk from the question changes it while the question is
 // open: "Yes" was said about the file asked about, not about the one there now.
-TEST_F(Destination, YesEmptiesOnlyTheFileTheQuestionWasAbout)
+TEST_F(Destination, YesIsAboutOnlyTheFileTheQuestionWasAbout)
 {
     std::string piece = base_ / "p1";
     writeFile(piece, "asked about");
@@ -372,13 +379,14 @@ TEST_F(Destination, YesEmptiesOnlyTheFileTheQuestionWasAbout)
         EXPECT_EQ(readFile(piece), "another disk's");
     }
     {
-        // The file gone meanwhile: a new one is made; yes to the file there now empties it.
+        // The file gone meanwhile: a new one is made, and is the split's own.
         BoxAnswerer answerer({IDYES}, [&](size_t n) {
             if (n == 0) DeleteFileA(piece.c_str());
         });
         EXPECT_EQ(prepare(piece), 1);
         EXPECT_EQ(answerer.count(), 1u);
         EXPECT_EQ(fileBytes(piece), "");
+        EXPECT_EQ(state.destMade.load(), 1u);
     }
     {
         // Rewritten in place while the question is open: its index stays, its size not.
@@ -388,6 +396,7 @@ TEST_F(Destination, YesEmptiesOnlyTheFileTheQuestionWasAbout)
         writeFile(piece, "asked about");
         EXPECT_EQ(prepare(piece), 1);
         EXPECT_EQ(answerer.count(), 2u);
-        EXPECT_EQ(fileBytes(piece), "");
+        EXPECT_EQ(fileBytes(piece), "written while asked");
+        EXPECT_EQ(state.destIdentity.sizeLow, 19u);
     }
 }

@@ -303,8 +303,9 @@ TEST_F(RejoinScript, AFileOfTheScriptsNameIsKeptAndTheScriptTakesTheNextFreeName
     EXPECT_EQ(readFile(folder_ / (stem + ".bat")), "taken");
 }
 
-// Every free name taken, a folder among them: nothing is replaced and the user is told.
-TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
+// Every free name taken, a folder among them: nothing is replaced and the user is told
+// that the pieces have no joiner.
+TEST_F(RejoinScript, EveryNameTakenIsSaidAndNothingReplaced)
 {
     CreateDirectoryA((folder_ / "data.bat").c_str(), nullptr);
     for (int n = 2; n <= 99; ++n) writeFile(folder_ / ("data_" + std::to_string(n) + ".bat"), std::to_string(n));
@@ -313,10 +314,11 @@ TEST_F(RejoinScript, AScriptThatCannotBeCreatedIsReported)
     EXPECT_EQ(writeRejoinScript(), 0);
     auto boxes = answerer.boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Error opening file");
-    EXPECT_EQ(boxes[0].icon, UINT(MB_ICONERROR));
+    EXPECT_EQ(boxes[0].caption, "Kestrand");
+    EXPECT_EQ(boxes[0].icon, UINT(MB_ICONWARNING));
     EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[0].text, folder_ / "data_99.bat");
+    EXPECT_EQ(boxes[0].text, "No joining script was written: data.bat to data_99.bat are all taken in " +
+                                 folder_.path() + ". The pieces are kept.");
     EXPECT_TRUE(folderExists(folder_ / "data.bat"));
     for (int n = 2; n <= 99; ++n)
         EXPECT_EQ(readFile(folder_ / ("data_" + std::to_string(n) + ".bat")), std::to_string(n));

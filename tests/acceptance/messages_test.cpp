@@ -130,11 +130,20 @@ TEST_F(Messages, DestinationNamesThatBreakTheRule)
     s.type(DestField, doubled);
     expectBox(okBox(), "Infeasible name", doubled, 0, okOnly);
     EXPECT_TRUE(s.waitPhase(destinationPhase));
+
+    // A folder can take no piece: refused before any question, and left as it is.
+    std::string sub = folder / "sub";
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    s.type(DestField, sub);
+    expectBox(okBox(), "Kestrand", sub + " is a folder. Type a file name.", MB_ICONWARNING, okOnly);
+    EXPECT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_TRUE(folderExists(sub));
+
     EXPECT_TRUE(s.acceptDestination(folder / "fine\\p1"));
     EXPECT_EQ(filesUnder(folder.path()), (std::set<std::string>{"data.bin", "fine\\p1"}));
 }
 
-TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYes)
+TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYesAndOnlyByItsPiece)
 {
     std::string piece = folder / "Separation\\01";
     CreateDirectoryA((folder / "Separation").c_str(), nullptr);
@@ -158,13 +167,19 @@ TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYes)
     EXPECT_TRUE(s.waitPhase(destinationPhase));
     EXPECT_EQ(readFile(piece), "another disk's");
 
+    // "Yes" leaves the file whole until its piece is written: going back keeps it.
     box = okBox(IDYES);
     EXPECT_EQ(box.caption, "Kestrand");
-    EXPECT_TRUE(s.waitPhase(sizePhase));
-    EXPECT_EQ(readFile(piece), "");
+    ASSERT_TRUE(s.waitPhase(sizePhase));
+    EXPECT_EQ(readFile(piece), "another disk's");
+    s.press(ChangeButton);
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), "another disk's") << "Change after Yes";
 
     // Changed between the destination and the size: nothing is written into the file there
     // now; back at the piece's destination, whose question comes again.
+    okBox(IDYES);
+    ASSERT_TRUE(s.waitPhase(sizePhase));
     ASSERT_TRUE(DeleteFileA(piece.c_str()));
     writeFile(piece, std::string(5000, 'x'));
     ASSERT_EQ(s.writePiece("1000"), Session::Failed);
@@ -179,7 +194,17 @@ TEST_F(Messages, ExistingDestinationIsReplacedOnlyOnYes)
     EXPECT_EQ(withoutCarriageReturns(box.text), piece + " already exists.\nDo you want to replace it?");
     ASSERT_TRUE(s.waitPhase(sizePhase));
     ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
-    EXPECT_EQ(readFile(piece), bytes.substr(0, 1000)) << "the piece starts where the source does";
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 1000)) << "the file became the piece, and only it";
+
+    // Yes, then Cancel: the user's file is left as it was.
+    std::string next = folder / "Separation\\02";
+    writeFile(next, "the user's 02");
+    EXPECT_EQ(okBox(IDYES).caption, "Kestrand");
+    ASSERT_TRUE(s.waitPhase(sizePhase));
+    s.press(CancelButton);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(next), "the user's 02");
+    EXPECT_EQ(filesUnder(folder.path()), (std::set<std::string>{"data.bin", "Separation\\01", "Separation\\02"}));
 }
 
 TEST_F(Messages, SizesThatAreTooLongOrNotDigits)
@@ -218,30 +243,93 @@ TEST_F(Messages, NamesAlreadyUsedByThisSplitAreRefused)
     EXPECT_FALSE(folderExists(folder / "other"));
 }
 
-TEST_F(Messages, PieceLimitWarnsAfterThe19thAndEndsAtThe21st)
+// No split is started that 20 pieces cannot finish: the 20th must take the rest.
+TEST_F(Messages, PieceLimitWarnsAfterThe19thAndThe20thMustHoldTheRest)
 {
     toDestination();
     std::string foreign = folder / "15";
     writeFile(foreign, "not a piece");
     std::string pieces = folder / "Separation", more = folder / "more";
-    for (int piece = 1; piece <= 21; ++piece) {
+    std::set<std::string> expected{"data.bin", "15", "Separation\\12"};
+    for (int piece = 1; piece <= 20; ++piece) {
         if (piece == 11) {
             // The rest go elsewhere; a file that merely shares a piece's name stays.
             s.type(DestField, more + "\\11");
         }
         ASSERT_TRUE(s.acceptDestination()) << "piece " << piece;
         if (piece == 12) writeFile(pieces + "\\12", "also not a piece");
-        Session::Outcome outcome = s.writePiece("100");
-        ASSERT_EQ(outcome, piece == 21 ? Session::Ended : Session::NextPiece) << "piece " << piece;
+        char name[8];
+        wsprintfA(name, "%02d", piece);
+        expected.insert((piece <= 10 ? "Separation\\" : "more\\") + std::string(name));
+        if (piece == 20) break;
+        ASSERT_EQ(s.writePiece("100"), Session::NextPiece) << "piece " << piece;
         if (piece == 19) {
             ASSERT_EQ(s.boxes.size(), 1u);
             expectBox(s.boxes[0], "Kestrand", "Limit of Destination files number is 20", MB_ICONWARNING, okOnly);
-        } else if (piece == 20) {
-            EXPECT_EQ(s.boxes.size(), 1u) << "no second warning after the 20th";
         }
     }
+    // 1,900 bytes written, 1,100 left: less is refused before anything is written.
+    for (const char *tooSmall : {"100", "1099"}) {
+        s.type(SizeField, tooSmall);
+        expectBox(okBox(), "Kestrand", "Piece 20 must hold the rest of the file: 1,100 bytes.", MB_ICONWARNING,
+                  okOnly);
+        EXPECT_TRUE(s.waitPhase(sizePhase)) << tooSmall;
+        EXPECT_EQ(readFile(more + "\\20"), "") << tooSmall;
+    }
+    ASSERT_EQ(s.writePiece("1100"), Session::Ended);
+    EXPECT_EQ(s.boxes.size(), 1u) << "no second warning after the 20th";
     EXPECT_EQ(s.exitCode(), 0);
-    EXPECT_EQ(filesUnder(folder.path()), (std::set<std::string>{"data.bin", "15", "Separation\\12"}));
+    expected.insert("more\\data.bat");
+    EXPECT_EQ(filesUnder(folder.path()), expected);
+    EXPECT_EQ(readFile(more + "\\20"), bytes.substr(1900));
     EXPECT_EQ(readFile(foreign), "not a piece");
     EXPECT_EQ(readFile(pieces + "\\12"), "also not a piece");
+}
+
+// Sources of about 19 GB, holes but for their ends.
+TEST_F(Messages, SizesThatTwentyPiecesCannotFinishAreRefusedBeforeAnythingIsWritten)
+{
+    const uint64_t limit = 20 * 999999999ull;
+    std::string over = folder / "over.bin", full = folder / "full.bin", nearly = folder / "nearly.bin";
+    writeSparseFile(over, limit + 1, {{limit - 9, "the end..."}});
+    writeSparseFile(full, limit, {{limit - 9, "the end.."}});
+    s.type(SourceField, over);
+    expectBox(okBox(), "Kestrand",
+              over + " is too large to split: 20 pieces of at most 999,999,999 bytes hold at most 19,999,999,980 "
+                     "bytes.",
+              MB_ICONWARNING, okOnly);
+    EXPECT_TRUE(s.waitPhase(sourcePhase));
+    ASSERT_TRUE(s.acceptSource(full));
+    s.press(CancelButton);
+    EXPECT_EQ(s.exitCode(), 0);
+
+    // 1,000 bytes more than 19 full pieces: the first must take at least those.
+    writeSparseFile(nearly, 19 * 999999999ull + 1000, {{0, bytes.substr(0, 2000)}});
+    Session t;
+    ASSERT_TRUE(t.start("", folder.path()));
+    ASSERT_TRUE(t.acceptSource(nearly));
+    ASSERT_TRUE(t.acceptDestination());
+    std::string least = "Piece 1 must hold at least 1,000 bytes: the pieces after it, up to the 20th, hold at most "
+                        "999,999,999 bytes each.";
+    t.type(SizeField, "999");
+    t.press(OkButton);
+    SeenBox box = t.answer();
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_EQ(box.text, least);
+    EXPECT_EQ(box.icon, UINT(MB_ICONWARNING));
+    ASSERT_TRUE(t.waitPhase(sizePhase));
+    EXPECT_EQ(readFile(folder / "Separation\\01"), "") << "nothing written";
+    ASSERT_EQ(t.writePiece("1000"), Session::NextPiece);
+    EXPECT_EQ(readFile(folder / "Separation\\01"), bytes.substr(0, 1000));
+    // Now every later piece must be full.
+    ASSERT_TRUE(t.acceptDestination());
+    t.type(SizeField, "999999998");
+    t.press(OkButton);
+    box = t.answer();
+    EXPECT_EQ(box.text, "Piece 2 must hold at least 999,999,999 bytes: the pieces after it, up to the 20th, hold at "
+                        "most 999,999,999 bytes each.");
+    ASSERT_TRUE(t.waitPhase(sizePhase));
+    EXPECT_EQ(readFile(folder / "Separation\\02"), "");
+    t.press(CancelButton);
+    EXPECT_EQ(t.exitCode(), 0);
 }

@@ -42,7 +42,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
+TEST_F(SmallDrive, MaxShowsTheRoomForThePieceAndOneByteMoreIsRefused)
 {
     TempFolder folder;
     std::string source = folder / "data.bin";
@@ -84,10 +84,25 @@ TEST_F(SmallDrive, MaxShowsTheFreeSpaceAndOneByteMoreIsRefused)
     EXPECT_NE(box.text.find("is no longer the file made for this piece"), std::string::npos) << box.text;
     ASSERT_TRUE(s.waitPhase(destinationPhase));
     EXPECT_EQ(readFile(piece), std::string(5000, 'y'));
-    ASSERT_TRUE(DeleteFileA(piece.c_str()));
 
-    ASSERT_TRUE(s.acceptDestination());
-    ASSERT_EQ(s.writePiece(std::to_string(freeBytes())), Session::Ended);  // equal: accepted
+    // That file, replaced on "Yes": the room is the free space with its 5,000 bytes, which
+    // the piece will have; one byte more is refused, and the file is kept whole.
+    s.press(OkButton);
+    EXPECT_EQ(s.answer(IDYES).caption, "Kestrand");
+    ASSERT_TRUE(s.waitPhase(sizePhase));
+    uint64_t room = freeBytes() + 5000;
+    s.press(MaxButton);
+    EXPECT_TRUE(waitUntil([&] { return s.text(SizeField) == std::to_string(room); })) << s.text(SizeField);
+    s.type(SizeField, std::to_string(room + 1));
+    s.press(OkButton);
+    EXPECT_EQ(s.answer().text, "The file being copied is too large for the destination drive.");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), std::string(5000, 'y')) << "a too-large size after Yes";
+
+    s.press(OkButton);
+    EXPECT_EQ(s.answer(IDYES).caption, "Kestrand");
+    ASSERT_TRUE(s.waitPhase(sizePhase));
+    ASSERT_EQ(s.writePiece(std::to_string(room)), Session::Ended);  // equal: accepted
     EXPECT_EQ(s.exitCode(), 0);
     EXPECT_TRUE(s.boxes.empty());
     EXPECT_EQ(readFile(piece), bytes);

@@ -147,6 +147,80 @@ TEST(WholeSplitBesideAUsersScript, KeepsItAndJoinsFromAnotherFolder)
     EXPECT_EQ(sha256File(elsewhere / "02"), sha256(randomBytes(1000, 13)));
 }
 
+// Every name the script may take is taken, data.bat by a folder: no script, said so, and
+// every piece kept. Once one is free the next split's script takes it.
+TEST(WholeSplitBesideTakenScriptNames, SaysNoScriptWasWrittenAndKeepsThePieces)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(1500, 14);
+    writeFile(folder / "data.bin", bytes);
+    std::string pieces = folder / "Separation";
+    ASSERT_TRUE(CreateDirectoryA(pieces.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((pieces + "\\data.bat").c_str(), nullptr));
+    std::set<std::string> expected{"01", "02"};
+    for (int n = 2; n <= 99; ++n) {
+        std::string name = "data_" + std::to_string(n) + ".bat";
+        writeFile(pieces + "\\" + name, "@echo another split's joiner");
+        expected.insert(name);
+    }
+    {
+        Session s;
+        ASSERT_TRUE(s.start("", folder.path()));
+        ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+        ASSERT_TRUE(s.acceptDestination());
+        ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
+        ASSERT_TRUE(s.acceptDestination());
+        ASSERT_EQ(s.writePiece("1000"), Session::Ended);
+        EXPECT_EQ(s.exitCode(), 0);
+        ASSERT_EQ(s.boxes.size(), 1u);
+        EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+        EXPECT_EQ(s.boxes[0].text, "No joining script was written: data.bat to data_99.bat are all taken in " + pieces +
+                                       ". The pieces are kept.");
+    }
+    EXPECT_EQ(filesUnder(pieces), expected);
+    EXPECT_EQ(readFile(pieces + "\\01") + readFile(pieces + "\\02"), bytes);
+    EXPECT_EQ(readFile(pieces + "\\data_99.bat"), "@echo another split's joiner");
+
+    ASSERT_TRUE(DeleteFileA((pieces + "\\data_57.bat").c_str()));
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination(pieces + "\\whole"));
+    ASSERT_EQ(s.writePiece("1500"), Session::Ended);
+    ASSERT_EQ(s.boxes.size(), 1u);
+    EXPECT_EQ(s.boxes[0].text,
+              "The joining script is " + pieces + "\\data_57.bat, as a folder data.bat was already in this folder.");
+    std::string output = rejoin(pieces, "data_57.bat");
+    EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+}
+
+// A piece replaced by a file of its size before the last piece ends is named: the script
+// will not join it.
+TEST(WholeSplitWithAPieceReplacedMeanwhile, NamesThatPiece)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(1500, 15);
+    writeFile(folder / "data.bin", bytes);
+    std::string pieces = folder / "Separation";
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("1000"), Session::NextPiece);
+    ASSERT_TRUE(DeleteFileA((pieces + "\\01").c_str()));
+    writeFile(pieces + "\\01", randomBytes(1000, 16));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("1000"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    ASSERT_EQ(s.boxes.size(), 1u);
+    EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+    EXPECT_EQ(withoutCarriageReturns(s.boxes[0].text),
+              "These pieces have changed since this split wrote them, so the joining script will not join them:\n" +
+                  pieces + "\\01");
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "data.bat"}));
+    EXPECT_EQ(readFile(pieces + "\\02"), bytes.substr(1000));
+}
+
 // A source named like a script gets a script of another name, which joins it back.
 TEST(WholeSplitOfABatchFile, JoinsByItsOwnScript)
 {
