@@ -23,13 +23,21 @@ protected:
         return free.QuadPart;
     }
     // A split of `bytes` (data.bin in `folder`) whose first piece, 3,000,000 bytes into p01
-    // on the small drive, fails halfway: the drive fills up as the writer starts.
-    void failFirstPiece(Session &s, const TempFolder &folder, const std::string &bytes, const std::string &piece)
+    // on the small drive, fails halfway: the drive fills up as the writer starts. With
+    // `replacing`, p01 is a file of the user's that "Yes" gives to the piece.
+    void failFirstPiece(Session &s, const TempFolder &folder, const std::string &bytes, const std::string &piece,
+                        bool replacing = false)
     {
         writeFile(folder / "data.bin", bytes);
+        if (replacing) writeFile(piece, "the user's");
         ASSERT_TRUE(s.start("", folder.path()));
         ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
-        ASSERT_TRUE(s.acceptDestination(piece));
+        s.type(DestField, piece);
+        s.press(OkButton);
+        if (replacing) {
+            ASSERT_EQ(s.answer(IDYES).caption, "Kestrand");
+        }
+        ASSERT_TRUE(s.waitPhase(sizePhase));
         bool filled = false;
         Session::Outcome outcome = s.writePiece("3000000", 120000, [&] { filled = fillDrive(*place / "filler", 1500000); });
         ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
@@ -116,18 +124,21 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     std::string bytes = randomBytes(3 * 1024 * 1024 + 777, 22);
     std::string piece = *place / "p01";
     Session s;
-    // The piece fits when it is judged; then the drive fills up, halfway through it.
-    failFirstPiece(s, folder, bytes, piece);
+    // The piece fits when it is judged; then the drive fills up, halfway through it. The
+    // user's file it replaced was emptied for it, so what is there now is the piece's.
+    failFirstPiece(s, folder, bytes, piece, true);
     if (HasFatalFailure()) return;
     EXPECT_EQ(s.text(DestField), piece);
     EXPECT_EQ(s.text(SizeField), "3000000");
     EXPECT_TRUE(s.boxes.empty());
 
-    // The same size again does not fit the full drive: back to the piece's destination, and
-    // the piece is cut again from its start at the smaller size typed for it.
+    // The same size again does not fit the full drive: back to the piece's destination, the
+    // failed attempt's file gone, and the piece is cut again from its start at the smaller
+    // size typed for it.
     s.press(OkButton);
     EXPECT_EQ(s.answer().text, "The file being copied is too large for the destination drive.");
     ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_FALSE(fileExists(piece));
     ASSERT_TRUE(s.acceptDestination(piece));
     ASSERT_EQ(s.writePiece("600000"), Session::NextPiece);
     EXPECT_EQ(readFile(piece), bytes.substr(0, 600000));
