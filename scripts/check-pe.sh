@@ -170,7 +170,7 @@ done <<<"$resources"
 
 # The version resource and the manifest, read from the file with Debian's pefile.
 if ! facts=$("$python" - "$exe" 2>&1 <<'PYTHON'
-# The version resource and the manifest, one fact a line for check-pe.sh:
+# One fact a line:
 #   version file|product A.B.C.D, string KEY VALUE (the first string table),
 #   manifest present|absent|error TEXT, manifest identity-version V,
 #   manifest execution-level L, manifest dependency NAME, manifest dpi ELEMENT,

@@ -6,8 +6,8 @@
 # result compared, and a screenshot of the window.
 # Usage: run.sh [--picture] [BUILD_DIR]
 #   --picture  the demonstration for the README's picture (screenshot.sh), always on a
-#              private display, in a prefix of its own that draws the window's default
-#              font as Windows does and holds the sample where a user keeps one
+#              private display, in a prefix of its own that has Windows' fonts and holds
+#              the sample where a user keeps one
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
