@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "split/destination.h"
-#include "split/name_stepping.h"
+#include "split/names.h"
 #include "split/own_files.h"
 #include "split/piece_writer.h"
 #include "split/source.h"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks a built Kestrand.exe from the file itself (MinGW objdump's reading of its
-# headers, import tables and resources, and pe-resources.py's of its version and
+# headers, import tables and resources, and python3-pefile's of its version and
 # manifest): the right machine and format, the GUI subsystem (no console), imports from
 # the system DLLs that every Windows has and nothing else, only functions on the list in
 # allowed-imports.txt (none newer than Windows 2000), InitCommonControls by ordinal, the
@@ -51,6 +51,12 @@ if [ ! -f "$exe" ]; then
 fi
 if ! command -v "$objdump" >/dev/null; then
   echo "check-pe: $objdump is missing: run scripts/setup.sh" >&2
+  exit 1
+fi
+# Debian's own python3, which python3-pefile is installed for (not another on the PATH).
+python=/usr/bin/python3
+if ! "$python" -c 'import pefile' 2>/dev/null; then
+  echo "check-pe: python3-pefile is missing: run scripts/setup.sh" >&2
   exit 1
 fi
 
@@ -162,8 +168,110 @@ while read -r type name size; do
     || fail "icon image $name has $((size)) bytes, not one 32x32 image in 16 colours ($icon_image_bytes)"
 done <<<"$resources"
 
-# The version resource and the manifest, read from the file by pe-resources.py.
-if ! facts=$(python3 "$here/pe-resources.py" "$exe" 2>&1); then
+# The version resource and the manifest, read from the file with Debian's pefile.
+if ! facts=$("$python" - "$exe" 2>&1 <<'PYTHON'
+# One fact a line:
+#   version file|product A.B.C.D, string KEY VALUE (the first string table),
+#   manifest present|absent|error TEXT, manifest identity-version V,
+#   manifest execution-level L, manifest dependency NAME, manifest dpi ELEMENT,
+#   manifest trustinfo-namespaces N (inside the first trustInfo, its own included),
+#   manifest supported-os GUID
+import sys
+import xml.parsers.expat
+
+import pefile
+
+
+def leaf(pe, kind, ident):
+    """The data entry of resource kind/ident in its first language, or None."""
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for entry in resources.entries if resources else []:
+        if entry.id != kind:
+            continue
+        for named in entry.directory.entries:
+            if named.id == ident and named.directory.entries:
+                return named.directory.entries[0].data.struct
+    return None
+
+
+def print_version(pe):
+    if not getattr(pe, "VS_FIXEDFILEINFO", None):
+        print("version malformed")
+        return
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    if fixed.Signature != 0xFEEF04BD:
+        print("version malformed")
+        return
+    for name, ms, ls in (("file", fixed.FileVersionMS, fixed.FileVersionLS),
+                         ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
+        print("version %s %d.%d.%d.%d" % (name, ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        if info.Key == b"StringFileInfo" and info.StringTable:
+            # The first string table is the one Explorer shows here.
+            for key, value in info.StringTable[0].entries.items():
+                print("string %s %s" % (key.decode(), value.decode()))
+            return
+
+
+def print_manifest(text):
+    facts = []
+    stack = []          # local element names, outermost first
+    pending = []        # namespace declarations made by the next element
+    trust = {"depth": None, "namespaces": 0}
+
+    def start_element(name, attributes):
+        element = name.rsplit(" ", 1)[-1]
+        stack.append(element)
+        if element == "trustInfo" and trust["depth"] is None:
+            trust["depth"] = len(stack)
+        if trust["depth"] is not None:
+            trust["namespaces"] += len(pending)
+        pending.clear()
+        if element == "assemblyIdentity" and len(stack) == 2:
+            facts.append("identity-version %s" % attributes.get("version", ""))
+        elif element == "assemblyIdentity" and "dependentAssembly" in stack:
+            facts.append("dependency %s" % attributes.get("name", ""))
+        elif element == "requestedExecutionLevel":
+            facts.append("execution-level %s" % attributes.get("level", ""))
+        elif element == "supportedOS":
+            facts.append("supported-os %s" % attributes.get("Id", ""))
+        elif element in ("dpiAware", "dpiAwareness"):
+            facts.append("dpi %s" % element)
+
+    def end_element(name):
+        if trust["depth"] == len(stack):
+            facts.append("trustinfo-namespaces %d" % trust["namespaces"])
+            trust["depth"] = -1  # only the first trustInfo counts
+        stack.pop()
+
+    parser = xml.parsers.expat.ParserCreate(namespace_separator=" ")
+    parser.StartNamespaceDeclHandler = lambda prefix, uri: pending.append(uri)
+    parser.StartElementHandler = start_element
+    parser.EndElementHandler = end_element
+    print("manifest present")
+    try:
+        parser.Parse(text, True)
+    except xml.parsers.expat.ExpatError as error:
+        print("manifest error %s" % error)
+        return
+    for fact in facts:
+        print("manifest " + fact)
+
+
+try:
+    pe = pefile.PE(sys.argv[1], fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    if leaf(pe, pefile.RESOURCE_TYPE["RT_VERSION"], 1) is not None:
+        print_version(pe)
+    manifest = leaf(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"], 1)
+    if manifest is None:
+        print("manifest absent")
+    else:
+        print_manifest(pe.get_data(manifest.OffsetToData, manifest.Size))
+except pefile.PEFormatError as error:
+    sys.exit("%s: %s" % (sys.argv[1], error))
+PYTHON
+); then
   fail "its resources cannot be read: $facts"
   facts=""
 fi

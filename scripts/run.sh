@@ -4,23 +4,34 @@
 # it shows what the program does instead: a private Xvfb, a complete split of a sample
 # file driven through the real window, the rejoin script run by Wine's cmd.exe, the
 # result compared, and a screenshot of the window.
+# Usage: run.sh [--picture] [BUILD_DIR]
+#   --picture  the demonstration for the README's picture (screenshot.sh), always on a
+#              private display, in a prefix of its own that has Windows' fonts and holds
+#              the sample where a user keeps one
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
 . "$root/scripts/wine-slots.sh"
+picture=""
+if [ "${1:-}" = --picture ]; then picture=--picture; shift; fi
 build=$(cd "${1:-$root/build/win32}" && pwd) || exit 1
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" "$build"
+  exec sudo --preserve-env=DISPLAY,XAUTHORITY,FILE,KESTRAND_WINE_ROOT,KESTRAND_I386,KESTRAND_FAST_SYSCALLS "$0" $picture "$build"
 fi
 if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   ensure_wine_root || exit 1
-  in_private_mounts "$0" "$build"
+  in_private_mounts "$0" $picture "$build"
 fi
 
 # Its own prefix, so that it can run beside `make test`.
 wine_dir=$build/wine/run
 out=$root/build/run
+if [ -n "$picture" ]; then
+  wine_dir=$build/wine/picture
+  out=$root/build/picture
+  unset DISPLAY
+fi
 trap stop_slots EXIT
 trap 'exit 130' INT TERM HUP
 mkdir -p "$wine_dir"
@@ -51,14 +62,29 @@ mkdir -p "$out"
 start_slots 1 "$wine_dir" "$root" || exit 1
 exe=$build/Kestrand.exe
 display=$(cat "$wine_dir/slot0/display")
-echo "run: no display here, so a demonstration on a private one ($display)"
 
 winout="Z:$(echo "$out" | tr / '\\')"
 winexe="Z:$(echo "$exe" | tr / '\\')"
-"$root/scripts/wine-run.sh" "$build/tests/kestrand_demo.exe" "$winexe" "$winout" sample.bin </dev/null
+folder=$winout sample=sample.bin
+if [ -n "$picture" ]; then
+  prefix=$wine_dir/slot0/prefix
+  # Windows draws the labels and buttons in its System font, a narrow bitmap font, and the
+  # fields in its bitmap MS Sans Serif. Wine has neither unless given its own (Debian's
+  # fonts-wine), and stands in wider fonts: the labels would run into the figures.
+  mkdir -p "$prefix/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/vgasys.fon /usr/share/wine/fonts/sserife.fon "$prefix/drive_c/windows/Fonts/" || exit 1
+  # The sample where a user keeps a film, in a folder made for the picture.
+  rm -rf "$prefix/drive_c/users/Ann"
+  mkdir -p "$prefix/drive_c/users/Ann/Videos"
+  folder='C:\Users\Ann\Videos' sample=holiday.avi
+  echo "run: the README's picture on a private display ($display)"
+else
+  echo "run: no display here, so a demonstration on a private one ($display)"
+fi
+"$root/scripts/wine-run.sh" "$build/tests/kestrand_demo.exe" "$winexe" "$folder" "$sample" </dev/null
 status=$?
 cp "$wine_dir/slot0/shots/kestrand.png" "$out/kestrand.png" 2>/dev/null
-if [ $status -eq 0 ]; then
+if [ $status -eq 0 ] && [ -z "$picture" ]; then
   echo "run: sample      $out/sample.bin"
   echo "run: pieces      $out/Separation/01 02 03"
   echo "run: script      $out/Separation/sample.bat"

@@ -6,9 +6,12 @@ set -euo pipefail
 
 # The x86-64 binutils make the release checks' example of a program for the wrong machine;
 # the host's gcc builds the preload of scripts/fast-syscalls.c (-m32 -nostdlib needs no
-# 32-bit libraries).
+# 32-bit libraries). python3-pefile reads the version resource and the manifest for the
+# release checks; fonts-wine holds Wine's bitmap System font, which the README's picture
+# is taken with (screenshot.sh).
 packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-          mmdebstrap googletest imagemagick zip x11-utils python3 xxd bc gcc)
+          mmdebstrap googletest imagemagick zip x11-utils python3 python3-pefile xxd bc gcc
+          fonts-wine)
 
 missing=()
 for p in "${packages[@]}"; do

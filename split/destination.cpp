@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "split/names.h"
 #include "split/own_files.h"
-#include "split/rejoin_script.h"
 #include "split/source.h"
 #include "state/report.h"
 #include "state/split_state.h"
@@ -95,7 +95,7 @@ int isPieceName(const char *name)
 int isScriptName(const char *name)
 {
     char script[sizeof state.sourceName + 4];
-    return state.sourceName[0] && makeScriptName(state.sourceName, script, sizeof script) &&
+    return state.sourceName[0] && makeScriptName(state.sourceName, 1, script, sizeof script) &&
            sameFileName(script, name);
 }
 

@@ -8,7 +8,7 @@
 #include "app/display.h"
 #include "app/workflow.h"
 #include "split/own_files.h"
-#include "split/source.h"
+#include "split/names.h"
 #include "state/report.h"
 #include "state/split_state.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "split/own_files.h"
-#include "split/source.h"
+#include "split/names.h"
 #include "state/split_state.h"
 
 namespace {
@@ -64,8 +64,6 @@ const char failedNotice[] =
     "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
 const char tailText[] = "\r\n:the_end\r\npopd\r\necho Process finished.";
 
-const char joinedName[] = "_z._9";
-const char scriptExtension[] = ".bat";
 const char openErrorCaption[] = "Error opening file";
 // The script's full path, "file" or "folder", then its usual name.
 const char otherNameNotice[] = "The joining script is %s, as a %s %s was already in this folder.";
@@ -120,14 +118,6 @@ void pieceName(uint32_t n, char *name)
     while (at + length < end && at[length] && at[length] != ' ' && length < maxNameLength) ++length;
     memcpy(name, at, size_t(length));
     name[length] = 0;
-}
-
-// "_0._9" to "_9._9" for pieces 1 to 10, then "_a._9" to "_j._9".
-void temporaryName(uint32_t n, char *name)
-{
-    name[0] = '_';
-    name[1] = n < 10 ? char('0' + n) : char('a' + n - 10);
-    strcpy(name + 2, "._9");
 }
 
 uint32_t pieceTotal()
@@ -247,7 +237,7 @@ void tellOtherScriptName(const char *scriptName)
 {
     char usual[pathSize] = "";
     char full[MAX_PATH];
-    makeScriptName(state.sourceName, usual, sizeof usual);
+    makeScriptName(state.sourceName, 1, usual, sizeof usual);
     DWORD attributes = GetFileAttributesA(usual);
     int folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     char text[sizeof otherNameNotice + sizeof full + sizeof usual];
@@ -259,36 +249,12 @@ int reportNamesTaken(const char *lastName)
 {
     char usual[pathSize] = "";
     char folder[MAX_PATH] = "";
-    makeScriptName(state.sourceName, usual, sizeof usual);
+    makeScriptName(state.sourceName, 1, usual, sizeof usual);
     if (!GetCurrentDirectoryA(MAX_PATH, folder)) folder[0] = 0;
     char text[sizeof namesTakenText + 2 * pathSize + MAX_PATH];
     wsprintfA(text, namesTakenText, usual, lastName, folder);
     MessageBoxA(nullptr, text, state.className, MB_OK | MB_ICONWARNING);
     return 0;
-}
-
-// The script's name of the given try: NAME.bat, then NAME_2.bat, NAME_3.bat, ...; 0 when
-// it does not fit in size bytes.
-int numberedScriptName(const char *sourceName, int number, char *scriptName, int size)
-{
-    int length = int(strlen(sourceName));
-    int stem = length;
-    for (int i = length - 1; i >= 1; --i)
-        if (sourceName[i] == '.') {
-            stem = i;
-            break;
-        }
-    // "run.bat" would be its own script: the script then takes the whole name.
-    if (stem < length && sameFileName(sourceName + stem, scriptExtension)) stem = length;
-    char ending[16];
-    if (number > 1)
-        wsprintfA(ending, "_%d%s", number, scriptExtension);
-    else
-        strcpy(ending, scriptExtension);
-    if (stem + int(strlen(ending)) + 1 > size) return 0;
-    memmove(scriptName, sourceName, size_t(stem));
-    strcpy(scriptName + stem, ending);
-    return 1;
 }
 
 // A file or folder of the script's name may be a user's own or another split's joiner: it
@@ -298,7 +264,7 @@ HANDLE createScriptFile(char *scriptName, int *taken)
 {
     *taken = 0;
     for (int number = 1; number <= maxScriptNumber; ++number) {
-        if (!numberedScriptName(state.sourceName, number, scriptName, pathSize)) break;
+        if (!makeScriptName(state.sourceName, number, scriptName, pathSize)) break;
         HANDLE file = CreateFileA(scriptName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
@@ -328,7 +294,7 @@ int saveScript(int script)
         return reportScriptFailure(scriptName);
     }
     char usual[pathSize];
-    if (!makeScriptName(state.sourceName, usual, sizeof usual) || !sameFileName(usual, scriptName))
+    if (!makeScriptName(state.sourceName, 1, usual, sizeof usual) || !sameFileName(usual, scriptName))
         tellOtherScriptName(scriptName);
     return 1;
 }
@@ -356,21 +322,6 @@ void tellChangedPieces()
 
 }  // namespace
 
-int isJoinTemporaryName(const char *name)
-{
-    char temporary[8];
-    for (uint32_t n = 0; n < maxPieces; ++n) {
-        temporaryName(n, temporary);
-        if (sameFileName(name, temporary)) return 1;
-    }
-    return sameFileName(name, joinedName);
-}
-
-int makeScriptName(const char *sourceName, char *scriptName, int size)
-{
-    return numberedScriptName(sourceName, 1, scriptName, size);
-}
-
 int writeRejoinScript()
 {
     tellChangedPieces();
@@ -388,7 +339,7 @@ int writeRejoinScript()
     append(&script, tailText);
     if (script == spoilt) {
         char scriptName[pathSize] = "";
-        makeScriptName(state.sourceName, scriptName, sizeof scriptName);
+        makeScriptName(state.sourceName, 1, scriptName, sizeof scriptName);
         return reportScriptFailure(scriptName);
     }
     return saveScript(script);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "split/rejoin_script.h"
+#include "split/names.h"
 #include "state/report.h"
 #include "state/split_state.h"
 
@@ -22,47 +22,7 @@ const char tooLargeSourceText[] =
     "19,999,999,980 bytes.";
 constexpr DWORD browseFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 
-// Names that pass the name rule are plain ASCII, so case is folded without a locale.
-char upperAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
 }  // namespace
-
-int isNameChar(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-           c == '.';
-}
-
-int followsNameRule(const char *path, int lowest, const char **namePart)
-{
-    const char *slash = strrchr(path, '\\');
-    *namePart = slash ? slash + 1 : path;
-    for (int i = int(strlen(path)) - 1; i >= lowest && path[i] != '\\'; --i)
-        if (!isNameChar((unsigned char)path[i])) return 0;
-    return 1;
-}
-
-int resolvedLength(const char *name, int length)
-{
-    while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
-    return length;
-}
-
-int sameLetters(const char *a, const char *b, int length)
-{
-    for (int i = 0; i < length; ++i)
-        if (upperAscii(a[i]) != upperAscii(b[i])) return 0;
-    return 1;
-}
-
-int sameFileName(const char *a, const char *b)
-{
-    int length = resolvedLength(a, int(strlen(a)));
-    return length == resolvedLength(b, int(strlen(b))) && sameLetters(a, b, length);
-}
 
 int enterFolder(const char *folder)
 {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "split/names.h"
 #include "split/rejoin_script.h"
 #include "split/source.h"
 #include "support/batch.h"
@@ -258,16 +259,23 @@ TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
     };
     for (auto &example : examples) {
         char name[99];
-        ASSERT_EQ(makeScriptName(example[0], name, sizeof name), 1);
+        ASSERT_EQ(makeScriptName(example[0], 1, name, sizeof name), 1);
         EXPECT_STREQ(name, example[1]);
         usePieces({"p1"}, example[0], {1});
         written(example[1]);
         EXPECT_TRUE(DeleteFileA((folder_ / example[1]).c_str())) << example[1];
     }
     char small[8];
-    EXPECT_EQ(makeScriptName("abcd.bin", small, sizeof small), 0);
-    EXPECT_EQ(makeScriptName("abc.bin", small, sizeof small), 1);
+    EXPECT_EQ(makeScriptName("abcd.bin", 1, small, sizeof small), 0);
+    EXPECT_EQ(makeScriptName("abc.bin", 1, small, sizeof small), 1);
     EXPECT_STREQ(small, "abc.bat");
+    // Later tries put their number before ".bat", where it must fit too.
+    EXPECT_EQ(makeScriptName("abc.bin", 10, small, sizeof small), 0);
+    char numbered[99];
+    ASSERT_EQ(makeScriptName("run.bat", 99, numbered, sizeof numbered), 1);
+    EXPECT_STREQ(numbered, "run.bat_99.bat");
+    ASSERT_EQ(makeScriptName("data.bin", 2, numbered, sizeof numbered), 1);
+    EXPECT_STREQ(numbered, "data_2.bat");
 }
 
 // A file of the script's name (the user's own, or the joiner of another split of a source
@@ -636,7 +644,7 @@ Plan makePlan(uint32_t seed, size_t longestPiece)
         taken.insert(folded(own));
     plan.source = freshName(random, size_t(maxSourceNameLength), taken);
     char script[pathSize];
-    makeScriptName(plan.source.c_str(), script, sizeof script);
+    makeScriptName(plan.source.c_str(), 1, script, sizeof script);
     taken.insert(folded(script));
     size_t count = 1 + random() % maxPieces;
     const size_t edges[] = {0, 1, 511, 512, 513};
@@ -688,7 +696,7 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
         usePieces(plan.names, plan.source.c_str(), std::vector<uint64_t>(plan.sizes.begin(), plan.sizes.end()));
         ASSERT_EQ(writeRejoinScript(), 1);
         char script[pathSize];
-        makeScriptName(plan.source.c_str(), script, sizeof script);
+        makeScriptName(plan.source.c_str(), 1, script, sizeof script);
 
         const std::string piece = pieces / plan.names[plan.piece];
         const char stranger[] = {'_', char(plan.piece < 10 ? '0' + plan.piece : 'a' + plan.piece - 10), '.', '_', '9', 0};

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "split/names.h"
 #include "split/source.h"
 #include "support/files.h"
 #include "support/message_boxes.h"

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "split/name_stepping.h"
+#include "split/names.h"
 #include "support/split_fixture.h"
 
 namespace {
