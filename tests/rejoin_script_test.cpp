@@ -14,6 +14,7 @@
 #include "split/rejoin_script.h"
 #include "split/source.h"
 #include "support/batch.h"
+#include "support/certutil.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/split_fixture.h"
@@ -67,7 +68,8 @@ protected:
         SetCurrentDirectoryA(folder_.path().c_str());
     }
 
-    // The pieces as the writer leaves them: names in pieceNames, sizes in their identities.
+    // The pieces as the writer leaves them: names in pieceNames, sizes in their identities,
+    // the SHA-1 of each piece that is in the current folder.
     void usePieces(const std::vector<std::string> &names, const char *source, const std::vector<uint64_t> &sizes)
     {
         ASSERT_EQ(names.size(), sizes.size());
@@ -77,6 +79,7 @@ protected:
             state.pieceIdentities[n].sizeHigh = DWORD(sizes[n] >> 32);
             state.pieceIdentities[n].sizeLow = DWORD(sizes[n]);
             state.pieceIdentities[n].known = 1;
+            state.pieceHashes[n].known = fileExists(names[n]) && sha1Of(readFile(names[n]), state.pieceHashes[n].bytes);
         }
         strcpy(state.pieceNames, list.c_str());
         state.pieceCount = uint32_t(names.size());
@@ -98,23 +101,49 @@ protected:
 
 }  // namespace
 
+void setHash(int n, const char *hex)
+{
+    for (int i = 0; i < 20; ++i) {
+        char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
+        state.pieceHashes[n].bytes[i] = BYTE(strtoul(pair, nullptr, 16));
+    }
+    state.pieceHashes[n].known = 1;
+}
+
 TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
 {
     usePieces({"piece01", "piece02"}, "data.bin", {1000000, 500000});
+    setHash(0, "a9993e364706816aba3e25717850c26c9cd0d89d");
+    setHash(1, "0A4D55A8D778E5022FAB701977C5D840BBC486D0");
     const std::string expected = scriptLines({
         "@echo off",
         "setlocal EnableExtensions DisableDelayedExpansion",
         "pushd \"%~dp0\" || goto the_end",
+        "if not exist \"%~nx0\" goto elsewhere",
+        ":again",
         "for %%s in (piece01) do if \"%%~zs\"==\"1000000\" goto 1",
+        "for %%s in (_0._9) do if \"%%~zs\"==\"1000000\" goto interrupted",
         "cmd /k \"echo In the folder is not exist file piece01 of 1000000 bytes\"",
         "goto the_end",
         "",
         ":1",
         "for %%s in (piece02) do if \"%%~zs\"==\"500000\" goto 2",
+        "for %%s in (_1._9) do if \"%%~zs\"==\"500000\" goto interrupted",
         "cmd /k \"echo In the folder is not exist file piece02 of 500000 bytes\"",
         "goto the_end",
         "",
         ":2",
+        "echo Checking the pieces ...",
+        "call :sha1 piece01",
+        "if not defined kh goto unchecked",
+        "if /i not \"%kh%\"==\"a9993e364706816aba3e25717850c26c9cd0d89d\" goto damaged",
+        "call :sha1 piece02",
+        "if /i not \"%kh%\"==\"0a4d55a8d778e5022fab701977c5d840bbc486d0\" goto damaged",
+        "goto checked",
+        "",
+        ":unchecked",
+        "echo The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.",
+        ":checked",
         "echo Please wait ...",
         "if exist _0._9 goto busy",
         "if exist _1._9 goto busy",
@@ -134,6 +163,24 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         "del /f _1._9",
         "goto the_end",
         "",
+        ":interrupted",
+        "echo An earlier join of these pieces was stopped and left them renamed.",
+        "set kr=",
+        "set /p kr=If no other join of them is running now, type Y and Enter to give them their names back: ",
+        "if /i not \"%kr%\"==\"Y\" goto the_end",
+        "if exist _0._9 if not exist piece01 ren _0._9 piece01",
+        "if exist _1._9 if not exist piece02 ren _1._9 piece02",
+        "if exist _z._9 del /f _z._9",
+        "goto again",
+        "",
+        ":damaged",
+        "cmd /k \"echo Joining stopped: %kp% cannot be read or does not hold the bytes it was written with. Every piece is kept.\"",
+        "goto the_end",
+        "",
+        ":elsewhere",
+        "cmd /k \"echo Joining stopped: the script cannot find its own folder\"",
+        "goto the_end",
+        "",
         ":busy",
         "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
         "goto the_end",
@@ -141,18 +188,33 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         ":taken",
         "echo A file data.bin is already in this folder",
         ":failed",
-        "if exist _z._9 del _z._9",
+        "if exist _z._9 del /f _z._9",
         "ren _0._9 piece01",
         "ren _1._9 piece02",
         "cmd /k \"echo Joining failed: the pieces are kept under their own names\"",
         ":the_end",
         "popd",
         "echo Process finished.",
+        "goto :eof",
+        "",
+        ":sha1",
+        "set kh=",
+        "set kp=%1",
+        "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh set \"kh=%%h\"",
+        "if defined kh set \"kh=%kh: =%\"",
+        "goto :eof",
     });
     std::string script = written("data.bat");
-    EXPECT_EQ(script.size(), 1219u);
+    EXPECT_EQ(script.size(), 2595u);
     EXPECT_EQ(script, expected);
-    EXPECT_EQ(linesOf(script).size(), 46u);
+    EXPECT_EQ(linesOf(script).size(), 87u);
+
+    // A hash the platform could not give: the sizes alone are checked, and the script says so.
+    ASSERT_TRUE(DeleteFileA((folder_ / "data.bat").c_str()));
+    state.pieceHashes[1].known = 0;
+    script = written("data.bat");
+    const size_t checks = expected.find("\r\ncall :sha1"), checked = expected.find("\r\n\r\n:unchecked");
+    EXPECT_EQ(script, expected.substr(0, checks) + "\r\ngoto unchecked" + expected.substr(checked));
 }
 
 TEST_F(RejoinScript, OnePieceAndNoPiece)
@@ -161,36 +223,63 @@ TEST_F(RejoinScript, OnePieceAndNoPiece)
     usePieces({"p1"}, "big.iso", {18446744073709551615ull});
     EXPECT_EQ(written("big.bat"),
               scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
-                           "pushd \"%~dp0\" || goto the_end",
+                           "pushd \"%~dp0\" || goto the_end", "if not exist \"%~nx0\" goto elsewhere", ":again",
                            "for %%s in (p1) do if \"%%~zs\"==\"18446744073709551615\" goto 1",
+                           "for %%s in (_0._9) do if \"%%~zs\"==\"18446744073709551615\" goto interrupted",
                            "cmd /k \"echo In the folder is not exist file p1 of 18446744073709551615 bytes\"",
-                           "goto the_end", "", ":1", "echo Please wait ...", "if exist _0._9 goto busy",
+                           "goto the_end", "", ":1", "echo Checking the pieces ...",
+                           "goto unchecked",  // p1 was not there to be hashed
+                           "", ":unchecked",
+                           "echo The contents of the pieces cannot be checked on this Windows (no certutil), only "
+                           "their sizes.",
+                           ":checked", "echo Please wait ...", "if exist _0._9 goto busy",
                            "if exist _z._9 goto busy", "ren p1 _0._9", "if not exist _0._9 goto failed",
                            "if exist big.iso goto taken", "copy _0._9 /b _z._9 /b", "if errorlevel 1 goto failed",
                            // as some interpreters show the size of a file of 4 GiB or more
                            "for %%s in (_z._9) do if not \"%%~zs\"==\"18446744073709551615\" "
                            "if not \"%%~zs\"==\"4294967295\" goto failed",
                            "ren _z._9 big.iso", "if exist _z._9 goto failed", "if not exist big.iso goto failed",
-                           "del /f _0._9", "goto the_end", "", ":busy",
+                           "del /f _0._9", "goto the_end", "", ":interrupted",
+                           "echo An earlier join of these pieces was stopped and left them renamed.", "set kr=",
+                           "set /p kr=If no other join of them is running now, type Y and Enter to give them their "
+                           "names back: ",
+                           "if /i not \"%kr%\"==\"Y\" goto the_end", "if exist _0._9 if not exist p1 ren _0._9 p1",
+                           "if exist _z._9 del /f _z._9", "goto again", "", ":damaged",
+                           "cmd /k \"echo Joining stopped: %kp% cannot be read or does not hold the bytes it was "
+                           "written with. Every piece is kept.\"",
+                           "goto the_end", "", ":elsewhere",
+                           "cmd /k \"echo Joining stopped: the script cannot find its own folder\"", "goto the_end",
+                           "", ":busy",
                            "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
                            "goto the_end", "", ":taken", "echo A file big.iso is already in this folder", ":failed",
-                           "if exist _z._9 del _z._9", "ren _0._9 p1",
+                           "if exist _z._9 del /f _z._9", "ren _0._9 p1",
                            "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
-                           "popd", "echo Process finished."}));
+                           "popd", "echo Process finished.", "goto :eof", "", ":sha1", "set kh=", "set kp=%1",
+                           "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh "
+                           "set \"kh=%%h\"",
+                           "if defined kh set \"kh=%kh: =%\"", "goto :eof"}));
 
+    // No piece, or only empty ones: no bytes to check.
+    const std::string emptyChecks = "\r\necho Checking the pieces ...\r\ngoto checked\r\n\r\n:unchecked\r\n";
     usePieces({}, "empty.bin", {});
-    EXPECT_EQ(written("empty.bat"),
-              scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
-                           "pushd \"%~dp0\" || goto the_end", "echo Please wait ...", "if exist _z._9 goto busy",
-                           "if exist empty.bin goto taken", "copy _z._9 /b", "if errorlevel 1 goto failed",
-                           "for %%s in (_z._9) do if not \"%%~zs\"==\"0\" goto failed", "ren _z._9 empty.bin",
-                           "if exist _z._9 goto failed", "if not exist empty.bin goto failed", "goto the_end", "",
-                           ":busy",
-                           "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
-                           "goto the_end", "", ":taken", "echo A file empty.bin is already in this folder", ":failed",
-                           "if exist _z._9 del _z._9",
-                           "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
-                           "popd", "echo Process finished."}));
+    std::string script = written("empty.bat");
+    EXPECT_EQ(script.find(scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
+                                        "pushd \"%~dp0\" || goto the_end", "if not exist \"%~nx0\" goto elsewhere",
+                                        ":again"}) + emptyChecks),
+              0u);
+    EXPECT_NE(script.find("\r\n:checked\r\necho Please wait ...\r\nif exist _z._9 goto busy\r\n"
+                          "if exist empty.bin goto taken\r\ncopy _z._9 /b\r\n"),
+              std::string::npos);
+    EXPECT_NE(script.find("\r\n:interrupted\r\n"), std::string::npos);
+    EXPECT_NE(script.find(emptyChecks), std::string::npos);
+
+    // The one piece of an empty source is not hashed, and certutil is not asked about it.
+    ASSERT_TRUE(DeleteFileA((folder_ / "empty.bat").c_str()));
+    writeFile(folder_ / "p1", "");
+    usePieces({"p1"}, "empty.bin", {0});
+    script = written("empty.bat");
+    EXPECT_NE(script.find("\r\n:1" + emptyChecks), std::string::npos);
+    EXPECT_EQ(script.find("call :sha1 p1"), std::string::npos);
 }
 
 TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
@@ -473,21 +562,30 @@ TEST_F(RejoinRun, StartedFromAnotherFolderItJoinsInItsOwn)
 }
 
 // A file lands under the source's name while copy runs (a sync client, a download): the
-// final rename fails, the joined copy goes and every piece gets its name back.
+// final rename fails, the joined copy goes and every piece gets its name back; also when
+// the pieces are read-only, which copy passes on to the joined copy.
 TEST_F(RejoinRun, AFileLandingUnderTheSourcesNameWhileCopyRunsKeepsEverything)
 {
-    cutAndScript(folder_.path(), numberedPieces(2), {5000, 777}, 8);
-    auto expected = filesIn(folder_.path());
-    bool stopped = false;
-    BatchRun run = runBatchStoppedAtRename(
-        folder_.path(), "source.bat", "\\source.dat",
-        [&] { writeFile(folder_ / "source.dat", "landed while copy ran"); }, &stopped);
-    ASSERT_TRUE(stopped) << run.output;
-    ASSERT_TRUE(run.finished) << run.output;
-    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
-        << run.output;
-    expected["source.dat"] = "landed while copy ran";
-    EXPECT_TRUE(filesIn(folder_.path()) == expected) << run.output;
+    for (bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only pieces" : "writable pieces");
+        TempFolder pieces;
+        cutAndScript(pieces.path(), numberedPieces(2), {5000, 777}, 8);
+        for (const char *name : {"p01", "p02"}) {
+            if (readOnly) ASSERT_TRUE(SetFileAttributesA((pieces / name).c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        auto expected = filesIn(pieces.path());
+        bool stopped = false;
+        BatchRun run = runBatchStoppedAtRename(
+            pieces.path(), "source.bat", "\\source.dat",
+            [&] { writeFile(pieces / "source.dat", "landed while copy ran"); }, &stopped);
+        ASSERT_TRUE(stopped) << run.output;
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+            << run.output;
+        expected["source.dat"] = "landed while copy ran";
+        EXPECT_TRUE(filesIn(pieces.path()) == expected) << run.output;
+        SetCurrentDirectoryA(folder_.path().c_str());
+    }
 }
 
 // A piece written to by another program while the join runs makes a joined file of
@@ -574,10 +672,15 @@ TEST_F(RejoinRun, AnotherJoinsTemporaryFileOrAPieceThatCannotBeRenamedKeepsEvery
 namespace {
 
 // What a plan meets when its script runs.
-enum Road { Plain, Missing, Shorter, Longer, StrangerPiece, StrangerJoined, ReadOnly, SourceInTheWay, Elsewhere, roadCount };
+enum Road {
+    Plain, Missing, Shorter, Longer, StrangerPiece, StrangerJoined, ReadOnly, SourceInTheWay, Elsewhere, Changed,
+    Interrupted, roadCount
+};
 const char *const roadNames[] = {"plain", "a piece missing", "a piece one byte short", "a piece one byte longer",
                                  "a stranger _k._9", "a stranger _z._9", "a read-only piece",
-                                 "a file of the source's name in the way", "run from another folder"};
+                                 "a file of the source's name in the way", "run from another folder",
+                                 "a piece of its size with other bytes", "a join stopped after its renames"};
+const char *const certutilForms[] = {"spaced", "unbroken", "none"};
 
 // Names Windows takes as devices, or as another name, are refused before they reach a script.
 bool fitsNameRule(const std::string &name)
@@ -603,6 +706,7 @@ struct Plan {
     std::vector<size_t> sizes;
     Road road;
     size_t piece;  // the piece the road is about
+    const char *certutil;
 };
 
 // A name of the name rule's characters, of any length up to longest, often of the
@@ -644,8 +748,11 @@ Plan makePlan(uint32_t seed, size_t longestPiece)
     }
     plan.road = Road(random() % roadCount);
     plan.piece = random() % count;
-    // A piece of no bytes cannot be one byte short.
+    // A piece of no bytes cannot be one byte short, nor hold other bytes.
     if (plan.road == Shorter && plan.sizes[plan.piece] == 0) plan.road = Longer;
+    if (plan.road == Changed && plan.sizes[plan.piece] == 0) plan.sizes[plan.piece] = 1;
+    // Only certutil can tell other bytes of the same size.
+    plan.certutil = certutilForms[random() % (plan.road == Changed ? 2 : 3)];
     return plan;
 }
 
@@ -668,12 +775,16 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
     const uint32_t first = firstSeed(&replay);
     const int plans = replay ? 1 : 32;
     printf("join plans from seed %lu (replay one with KESTRAND_JOIN_SEED)\n", (unsigned long)first);
+    CertutilAnswers certutil("none");
+    ASSERT_TRUE(certutil.installed());
     for (int i = 0; i < plans; ++i) {
         const uint32_t seed = first + uint32_t(i);
         TempFolder pieces("R:"), other("R:");
         Plan plan = makePlan(seed, MAX_PATH - 1 - (std::max(pieces.path().size(), other.path().size()) + 1));
         SCOPED_TRACE("KESTRAND_JOIN_SEED=" + std::to_string(seed) + ": " + std::to_string(plan.names.size()) +
-                     " pieces, " + roadNames[plan.road] + " (piece " + std::to_string(plan.piece + 1) + ")");
+                     " pieces, " + roadNames[plan.road] + " (piece " + std::to_string(plan.piece + 1) +
+                     "), certutil " + plan.certutil);
+        certutil.answer(plan.certutil);
         size_t total = 0;
         for (size_t size : plan.sizes) total += size;
         const std::string source = randomBytes(total, seed);
@@ -701,15 +812,33 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
         case Elsewhere:
             for (size_t n = 0; n < plan.names.size(); ++n) writeFile(other / plan.names[n], randomBytes(plan.sizes[n], ~seed));
             break;
+        case Changed: {
+            std::string bytes = readFile(piece);
+            bytes[seed % bytes.size()] ^= char(1 << (seed % 8));
+            writeFile(piece, bytes);
+            break;
+        }
+        case Interrupted:
+            // Every piece up to this one renamed, maybe a part of the joined file.
+            for (size_t n = 0; n <= plan.piece; ++n) {
+                const char temporary[] = {'_', char(n < 10 ? '0' + n : 'a' + n - 10), '.', '_', '9', 0};
+                ASSERT_TRUE(MoveFileA((pieces / plan.names[n]).c_str(), (pieces / temporary).c_str()));
+            }
+            if (seed % 2) writeFile(pieces / "_z._9", source.substr(0, seed % (total + 1)));
+            break;
         default: break;
         }
         const auto before = filesIn(pieces.path());
         const auto elsewhere = filesIn(other.path());
         BatchRun run = plan.road == Elsewhere ? runBatch(other.path(), "\"" + (pieces / script) + "\"")
-                                              : runBatch(pieces.path(), script);
+                                              : runBatch(pieces.path(), script, "Y\r\nexit\r\n");
         ASSERT_TRUE(run.finished) << run.output;
         EXPECT_TRUE(filesIn(other.path()) == elsewhere) << run.output;
-        if (plan.road == Plain || plan.road == ReadOnly || plan.road == Elsewhere) {
+        EXPECT_EQ(run.output.find("only their sizes") != std::string::npos, std::string(plan.certutil) == "none" &&
+                                                                                  total > 0 && plan.road != Missing &&
+                                                                                  plan.road != Shorter && plan.road != Longer)
+            << run.output;
+        if (plan.road == Plain || plan.road == ReadOnly || plan.road == Elsewhere || plan.road == Interrupted) {
             EXPECT_EQ(namesIn(pieces.path()), (std::set<std::string>{script, plan.source})) << run.output;
             EXPECT_TRUE(fileExists(pieces / plan.source) && readFile(pieces / plan.source) == source)
                 << "joined bytes differ: " << run.output;
