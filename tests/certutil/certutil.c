@@ -52,9 +52,10 @@ int main(int argc, char **argv)
     DWORD size = sizeof value;
     CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0);
 
-    char line[200];
-    sprintf(line, spaced ? "SHA1 hash of file %s:\r\n" : "SHA1 hash of %s:\r\n", argv[2]);
-    say(line);
+    say(spaced ? "SHA1 hash of file " : "SHA1 hash of ");
+    say(argv[2]);
+    say(":\r\n");
+    char line[128];
     char *at = line;
     for (DWORD i = 0; i < size; ++i) at += sprintf(at, spaced && i > 0 ? " %02x" : "%02x", value[i]);
     strcpy(at, "\r\n");
