@@ -2,9 +2,11 @@
 # `make bench`: the split of a 1 GiB file through the real window of Kestrand.exe against
 # a bare loop doing the same work (the same two pieces, 512-byte ReadFile/WriteFile,
 # flushed before close) under the same Wine, in the same folder, taking turns; once on
-# disk and once in a tmpfs folder. The loop runs twice per turn: on a thread beside a
-# window, as the split's writer does (the like-with-like baseline), and in a process that
-# never starts a thread, which also times the kernel's two entries. Then where the
+# disk and once in a tmpfs folder. The loop hashes each piece (SHA-1 through CryptoAPI) as
+# the writer does, and runs twice per turn: on a thread beside a window, as the split's
+# writer does (the like-with-like baseline), and in a process that never starts a thread,
+# which also times the kernel's two entries. A third loop on a thread does not hash: what
+# the pieces' hashes cost. Then where the
 # writer's time goes, from a profile of the real piece writer hosted in a process of its
 # own. Writes the table into docs/benchmarks.md.
 set -u
@@ -18,7 +20,7 @@ if [ -z "${KESTRAND_PRIVATE_MOUNTS:-}" ]; then
   in_private_mounts "$0" "$build"
 fi
 runs=${RUNS:-5}
-[ "$runs" -ge 5 ] || { echo "bench: RUNS must be at least 5" >&2; exit 1; }
+[ "$runs" -ge 3 ] || { echo "bench: RUNS must be at least 3" >&2; exit 1; }
 out=$root/build/bench
 disk=$out/disk
 ram=$out/tmpfs
@@ -81,7 +83,8 @@ run_split() {
   [ -f "$dir/Separation/source.bat" ] && note "$place $run script_written 1" || note "$place $run script_written 0"
 }
 
-# MODE: threaded (on a thread beside a window) or plain (never a thread).
+# MODE: threaded (on a thread beside a window), bare (the same, not hashing) or plain
+# (never a thread).
 run_loop() {
   local place=$1 dir=$2 run=$3 mode=$4
   fresh_start "$dir"
@@ -103,14 +106,14 @@ note "- load_before $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 # On a native road without a binfmt_misc of its own (in_own_binfmt), another run's entry
 # would put the turn on qemu-i386: each turn waits up to ten minutes for the host to be
 # free of one, and says if it was not.
-order=(split threaded plain)
+order=(split threaded plain bare)
 for place in disk tmpfs; do
   dir=$disk
   [ $place = tmpfs ] && dir=$ram
   for run in $(seq 1 "$runs"); do
     echo "bench: $place, run $run of $runs"
-    for k in 0 1 2; do
-      turn=${order[$(( (run - 1 + k) % 3 ))]}
+    for k in 0 1 2 3; do
+      turn=${order[$(( (run - 1 + k) % 4 ))]}
       shared=""
       [ "$i386_how" = natively ] && [ -z "$KESTRAND_OWN_BINFMT" ] && shared=1
       if [ -n "$shared" ]; then

@@ -81,7 +81,8 @@ rows = []
 ratios = {}
 what_of = (("split_seconds", "split through the window"),
            ("threaded_loop_seconds", "loop on a thread beside a window"),
-           ("plain_loop_seconds", "loop, process never had a thread"))
+           ("plain_loop_seconds", "loop, process never had a thread"),
+           ("bare_loop_seconds", "loop on a thread, not hashing"))
 for place in ("disk", "tmpfs"):
     for key, what in what_of:
         m, lo, hi, n = stats(place, key)
@@ -89,7 +90,10 @@ for place in ("disk", "tmpfs"):
     # Median: the ratio of the median speeds; min and max: the runs' own ratios, the spread.
     for faster, slower, what in (("threaded_loop_seconds", "split_seconds", "split / threaded loop"),
                                  ("plain_loop_seconds", "threaded_loop_seconds",
-                                  "threaded loop / never-threaded loop")):
+                                  "threaded loop / never-threaded loop"),
+                                 ("bare_loop_seconds", "split_seconds", "split / loop not hashing"),
+                                 ("bare_loop_seconds", "threaded_loop_seconds",
+                                  "threaded loop / loop not hashing")):
         single = run_ratios(place, faster, slower)
         m = stats(place, faster)[0] / stats(place, slower)[0]
         _, lo, hi, n = spread(single)
@@ -156,8 +160,9 @@ for place in ("disk", "tmpfs"):
 out.append("")
 out.append("Every run, in the order made (seconds; each one's pieces in brackets):")
 out.append("")
-detail = ["| Place | Run | Order | Split (1 + 2) | Threaded loop (1 + 2) | Never-threaded loop (1 + 2) |",
-          "|---|---|---|---|---|---|"]
+detail = ["| Place | Run | Order | Split (1 + 2) | Threaded loop (1 + 2) | Never-threaded loop (1 + 2) "
+          "| Loop not hashing (1 + 2) |",
+          "|---|---|---|---|---|---|---|"]
 
 
 def timed(r, prefix):
@@ -169,9 +174,9 @@ for (place, run) in sorted(runs, key=lambda k: (k[0] != "disk", k[1])):
     r = runs[(place, run)]
     if "split_seconds" not in r:
         continue
-    order = sorted(("split", "threaded", "plain"), key=lambda w: r.get("order_" + w, 9))
+    order = sorted(("split", "threaded", "plain", "bare"), key=lambda w: r.get("order_" + w, 9))
     detail.append(f"| {place} | {run} | {', '.join(order)} | {timed(r, 'split_')} | "
-                  f"{timed(r, 'threaded_loop_')} | {timed(r, 'plain_loop_')} |")
+                  f"{timed(r, 'threaded_loop_')} | {timed(r, 'plain_loop_')} | {timed(r, 'bare_loop_')} |")
 out += detail
 
 answers = values[("disk", "answer_median_ms")] + values[("tmpfs", "answer_median_ms")]

@@ -21,7 +21,7 @@ arch=$1
 exe=$2
 
 # The only DLLs the program may load: the system's own and the C runtime.
-allowed_dlls="KERNEL32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL SHELL32.DLL COMCTL32.DLL MSVCRT.DLL"
+allowed_dlls="KERNEL32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL SHELL32.DLL COMCTL32.DLL ADVAPI32.DLL MSVCRT.DLL"
 # InitCommonControls is imported by this ordinal, never by name.
 comctl32_ordinal=17
 icon_names="MYICON1 MYICON2"    # resource names are stored upper-cased

@@ -39,6 +39,40 @@ void failPiece()
     state.copyState.compare_exchange_strong(expected, Failed, relaxed, relaxed);
 }
 
+// The piece's SHA-1 goes into its script, for the join to check the bytes. Where the
+// platform cannot compute it the split goes on, and the script says it checks sizes only.
+void startHash()
+{
+    state.pieceHash = 0;
+    state.hashProvider = 0;
+    if (!CryptAcquireContextA(&state.hashProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        state.hashProvider = 0;
+        return;
+    }
+    if (!CryptCreateHash(state.hashProvider, CALG_SHA1, 0, 0, &state.pieceHash)) state.pieceHash = 0;
+}
+
+// A block is hashed once it is written: the hash covers exactly the bytes in the piece.
+void hashBlock(uint32_t bytes)
+{
+    if (state.pieceHash && !CryptHashData(state.pieceHash, reinterpret_cast<const BYTE *>(state.ioBuffer), bytes, 0)) {
+        CryptDestroyHash(state.pieceHash);
+        state.pieceHash = 0;
+    }
+}
+
+// Into the slot of this attempt, next to its identity.
+void finishHash(PieceHash *hash)
+{
+    DWORD size = hashSize;
+    hash->known = state.pieceHash && CryptGetHashParam(state.pieceHash, HP_HASHVAL, hash->bytes, &size, 0) &&
+                  size == DWORD(hashSize);
+    if (state.pieceHash) CryptDestroyHash(state.pieceHash);
+    if (state.hashProvider) CryptReleaseContext(state.hashProvider, 0);
+    state.pieceHash = 0;
+    state.hashProvider = 0;
+}
+
 // One block from the source into the piece. A short read fails too, so no stale
 // buffer bytes ever reach the piece.
 int copyBlock(HANDLE piece, uint32_t bytes)
@@ -46,7 +80,9 @@ int copyBlock(HANDLE piece, uint32_t bytes)
     DWORD got = 0;
     if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes) return 0;
     DWORD written = 0;
-    return WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) && written == bytes;
+    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) return 0;
+    hashBlock(bytes);
+    return 1;
 }
 
 // The level is stored first: a paint that comes between the two then draws the new
@@ -78,7 +114,10 @@ void copyLastBlock(HANDLE piece)
     if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes)
         return failPiece();
     DWORD written = 0;
-    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) failPiece();
+    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes)
+        failPiece();
+    else
+        hashBlock(bytes);
     state.gaugeLevel.store(fullLevel, relaxed);
     drawGaugeFull();
 }
@@ -114,11 +153,12 @@ int appendPieceName()
 
 // Every attempt's file is remembered in the slot after the listed pieces, a failed one
 // too, so that it can be told and deleted later by identity.
-void recordPiece(const PieceIdentity &identity)
+void recordPiece(const PieceIdentity &identity, const PieceHash &hash)
 {
     if (state.pieceCount >= abandonCount) return;
     recordPiecePath(state.piecePaths[state.pieceCount]);
     state.pieceIdentities[state.pieceCount] = identity;
+    state.pieceHashes[state.pieceCount] = hash;
 }
 
 void listPiece()
@@ -186,9 +226,13 @@ void __cdecl writePiece(void *)
 {
     HANDLE piece = openPieceFile();
     if (piece != INVALID_HANDLE_VALUE) {
+        // Every attempt hashes from the piece's start.
+        PieceHash hash{};
+        startHash();
         copyPiece(piece);
+        finishHash(&hash);
         closePiece(piece);
-        recordPiece(state.destIdentity);
+        recordPiece(state.destIdentity, hash);
         if (isActive()) listPiece();
     }
     state.gaugeLevel.store(0, relaxed);

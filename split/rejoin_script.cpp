@@ -19,13 +19,32 @@ namespace {
 // the one the command window stands in, and out of it again on every way out.
 const char headText[] =
     "@echo off\r\nsetlocal EnableExtensions DisableDelayedExpansion\r\npushd \"%~dp0\" || goto the_end";
-// Per piece: its name, its size as written and its number, twice. A piece missing or of
-// another size (a copy cut short, another file under its name) stops the script before
-// anything is renamed.
+// Some interpreters (Wine's) expand a "%" in the folder's path again and land in another
+// folder, maybe one with other files of the pieces' names: the script must find itself.
+// The checks start again here once stopped pieces have their names back.
+const char landingTest[] = "\r\nif not exist \"%~nx0\" goto elsewhere\r\n:again";
+// Per piece: its name, its size as written and its number; its temporary name and size;
+// its name, size and number again. A piece missing or of another size (a copy cut short,
+// another file under its name) stops the script before anything is renamed, unless it
+// stands whole under its temporary name, as a join that was stopped left it.
 const char sizeTest[] =
     "\r\nfor %%%%s in (%s) do if \"%%%%~zs\"==\"%s\" goto %d\r\n"
+    "for %%%%s in (%s) do if \"%%%%~zs\"==\"%s\" goto interrupted\r\n"
     "cmd /k \"echo In the folder is not exist file %s of %s bytes\"\r\n"
     "goto the_end\r\n\r\n:%d";
+// Sizes cannot tell a piece whose bytes changed (failing flash, a stick that fakes its
+// size, another split's piece of the same size): each piece's SHA-1 as written, where
+// certutil (Windows 7 on) answers for the first one.
+const char checkNotice[] = "\r\necho Checking the pieces ...";
+const char hashCall[] = "\r\ncall :sha1 %s";
+const char certutilTest[] = "\r\nif not defined kh goto unchecked";
+const char hashTest[] = "\r\nif /i not \"%%kh%%\"==\"%s\" goto damaged";
+const char hashesChecked[] = "\r\ngoto checked";
+const char hashesUnknown[] = "\r\ngoto unchecked";
+const char checkEnd[] =
+    "\r\n\r\n:unchecked\r\n"
+    "echo The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.\r\n"
+    ":checked";
 const char waitNotice[] = "\r\necho Please wait ...";
 // Per temporary name, then the joined file's: a file another join left under such a name
 // would be joined as a piece and then deleted.
@@ -52,17 +71,41 @@ const char joinEnd[] =
 const char shortSizeAlternative[] = " if not \"%%%%~zs\"==\"%lu\"";
 // Per temporary name; pieces copied from a CD are read-only.
 const char deletion[] = "\r\ndel /f %s";
-// The source's name. Where a join that cannot be done goes: stopped before any renaming,
-// or the partial joined file away and every piece back under its own name (the renamings
-// back follow), with a window that stays until the user has read why.
+// Where a join that cannot be done goes: stopped before any renaming, or the partial
+// joined file away and every piece back under its own name (the renamings back follow),
+// with a window that stays until the user has read why. A join stopped midway (the window
+// closed, the computer asleep) left the pieces renamed: only the user can say that no
+// other join of them still runs, so they get their names back on a Y alone, a name only
+// where no file holds it.
+const char recoveryStart[] =
+    "\r\ngoto the_end\r\n\r\n:interrupted\r\n"
+    "echo An earlier join of these pieces was stopped and left them renamed.\r\nset kr=\r\n"
+    "set /p kr=If no other join of them is running now, type Y and Enter to give them their names back: \r\n"
+    "if /i not \"%kr%\"==\"Y\" goto the_end";
+// Per piece: its temporary name, its name, the temporary name and the name again.
+const char recovery[] = "\r\nif exist %s if not exist %s ren %s %s";
+// copy gives the joined file the read-only attribute of read-only pieces.
+const char recoveryEnd[] = "\r\nif exist _z._9 del /f _z._9\r\ngoto again";
+// The source's name.
 const char wayBack[] =
-    "\r\ngoto the_end\r\n\r\n:busy\r\n"
+    "\r\n\r\n:damaged\r\n"
+    "cmd /k \"echo Joining stopped: %%kp%% cannot be read or does not hold the bytes it was written with. "
+    "Every piece is kept.\"\r\ngoto the_end\r\n\r\n"
+    ":elsewhere\r\ncmd /k \"echo Joining stopped: the script cannot find its own folder\"\r\ngoto the_end\r\n\r\n"
+    ":busy\r\n"
     "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
     "goto the_end\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
-    ":failed\r\nif exist _z._9 del _z._9";
+    ":failed\r\nif exist _z._9 del /f _z._9";
 const char failedNotice[] =
     "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
-const char tailText[] = "\r\n:the_end\r\npopd\r\necho Process finished.";
+// certutil -hashfile without an algorithm gives SHA-1 on every Windows that has it. The
+// hash is its second line (the first is translated), with blanks between the bytes on
+// Windows 7; kh stays empty where certutil is missing or says nothing.
+const char tailText[] =
+    "\r\n:the_end\r\npopd\r\necho Process finished.\r\ngoto :eof\r\n\r\n"
+    ":sha1\r\nset kh=\r\nset kp=%1\r\n"
+    "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh set \"kh=%%h\"\r\n"
+    "if defined kh set \"kh=%kh: =%\"\r\ngoto :eof";
 
 const char openErrorCaption[] = "Error opening file";
 // The script's full path, "file" or "folder", then its usual name.
@@ -146,11 +189,51 @@ void appendSizeTests(int *script)
 {
     char name[pathSize];
     char size[countTextSize];
+    char temporary[8];
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         pieceName(n, name);
         pieceSize(n, size);
-        appendFormatted(script, sizeTest, name, size, int(n + 1), name, size, int(n + 1));
+        temporaryName(n, temporary);
+        appendFormatted(script, sizeTest, name, size, int(n + 1), temporary, size, name, size, int(n + 1));
     }
+}
+
+// An empty piece has no bytes to check, and certutil is said to refuse empty files.
+int pieceIsEmpty(uint32_t n)
+{
+    return state.pieceIdentities[n].sizeHigh == 0 && state.pieceIdentities[n].sizeLow == 0;
+}
+
+// 40 lowercase hex digits, as certutil shows them once the blanks are gone.
+void hashDigits(uint32_t n, char *digits)
+{
+    for (int i = 0; i < hashSize; ++i) wsprintfA(digits + 2 * i, "%02x", unsigned(state.pieceHashes[n].bytes[i]));
+}
+
+// Every piece with bytes is checked, or, with one hash unknown, none: the script then
+// says that it checks the sizes alone.
+void appendHashChecks(int *script)
+{
+    append(script, checkNotice);
+    int checked = 0;
+    for (uint32_t n = 0; n < pieceTotal(); ++n)
+        if (!pieceIsEmpty(n) && !state.pieceHashes[n].known) {
+            append(script, hashesUnknown);
+            append(script, checkEnd);
+            return;
+        }
+    char name[pathSize];
+    char digits[2 * hashSize + 1];
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        if (pieceIsEmpty(n)) continue;
+        pieceName(n, name);
+        hashDigits(n, digits);
+        appendFormatted(script, hashCall, name);
+        if (!checked++) append(script, certutilTest);
+        appendFormatted(script, hashTest, digits);
+    }
+    append(script, hashesChecked);
+    append(script, checkEnd);
 }
 
 void appendBusyTests(int *script)
@@ -209,6 +292,19 @@ void appendDeletions(int *script)
         temporaryName(n, temporary);
         appendFormatted(script, deletion, temporary);
     }
+}
+
+void appendRecovery(int *script)
+{
+    char name[pathSize];
+    char temporary[8];
+    append(script, recoveryStart);
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        pieceName(n, name);
+        temporaryName(n, temporary);
+        appendFormatted(script, recovery, temporary, name, temporary, name);
+    }
+    append(script, recoveryEnd);
 }
 
 void appendWayBack(int *script)
@@ -328,13 +424,16 @@ int writeRejoinScript()
     int script = 0;
     state.textBuffer[0] = 0;
     append(&script, headText);
+    append(&script, landingTest);
     appendSizeTests(&script);
+    appendHashChecks(&script);
     append(&script, waitNotice);
     appendBusyTests(&script);
     appendRenamings(&script, 0);
     appendRenamedTests(&script);
     appendJoin(&script);
     appendDeletions(&script);
+    appendRecovery(&script);
     appendWayBack(&script);
     append(&script, tailText);
     if (script == spoilt) {

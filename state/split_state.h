@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <cstdint>
@@ -23,6 +24,12 @@ struct PieceIdentity {
     DWORD sizeHigh, sizeLow;
     FILETIME lastWrite;
     int known;  // 0 when the platform could not say: such a file is never touched
+};
+// A piece's SHA-1 as written, which the joining script checks where certutil answers.
+constexpr int hashSize = 20;
+struct PieceHash {
+    BYTE bytes[hashSize];
+    int known;  // 0 when the platform could not compute it
 };
 constexpr int fieldTextLimit = 249;  // bytes read from an edit field, zero included
 constexpr int pathSize = 256;
@@ -49,7 +56,7 @@ struct SplitState {
     char sourcePath[pathSize];
     char sourceName[99];
     char destPath[pathSize];
-    char textBuffer[32000];
+    char textBuffer[64000];  // the joining script of 20 long-named pieces is about 45 KB
     char ioBuffer[512];
     HANDLE sourceHandle;
     char pieceNames[8000];
@@ -63,6 +70,10 @@ struct SplitState {
     // was when written, so that a piece changed since is told before the script is written.
     char piecePaths[maxPieces + 1][pathSize];
     PieceIdentity pieceIdentities[maxPieces + 1];
+    PieceHash pieceHashes[maxPieces + 1];
+    // The writer's CryptoAPI handles while it hashes a piece; no other thread uses them.
+    HCRYPTPROV hashProvider;
+    HCRYPTHASH pieceHash;
     // The file at destPath as this split made, emptied or last wrote it: the only file
     // there that it writes or deletes.
     PieceIdentity destIdentity;

@@ -346,3 +346,46 @@ TEST_F(PieceWriterTest, WaitingForTheWriterHandlesItsNotificationInsteadOfDeadlo
     EXPECT_TRUE(fileBytes(folder / "01") == source);
     finishPiece(window);
 }
+
+namespace {
+
+std::string hashText(const PieceHash &hash)
+{
+    if (!hash.known) return "unknown";
+    std::string hex;
+    for (BYTE b : hash.bytes) {
+        char digits[3];
+        wsprintfA(digits, "%02x", b);
+        hex += digits;
+    }
+    return hex;
+}
+
+}  // namespace
+
+// Each piece carries the SHA-1 of exactly its own bytes (the published test values),
+// also after an attempt at it that was stopped halfway.
+TEST_F(PieceWriterTest, EachPieceCarriesTheSHA1OfItsBytes)
+{
+    writeFile(folder / "data.bin", "abc" + std::string(1000000, 'a'));
+    openSource(folder / "data.bin");
+    TestWindow window;
+    runPiece(window, folder / "01", 3);
+    EXPECT_EQ(hashText(state.pieceHashes[0]), "a9993e364706816aba3e25717850c26c9cd0d89d");
+
+    beginPiece(folder / "02", 1000000);
+    DWORD start = GetTickCount();
+    while (state.pieceBytes.load() > 1000000 - 64 * 512 && GetTickCount() - start < 20000) Sleep(0);
+    state.copyState.store(Stopped);
+    ASSERT_EQ(finishPiece(window).copyState, uint32_t(Stopped));
+    LARGE_INTEGER pieceStart;
+    pieceStart.QuadPart = 3;
+    ASSERT_TRUE(SetFilePointerEx(state.sourceHandle, pieceStart, nullptr, FILE_BEGIN));
+    state.copyState.store(Active);
+    EXPECT_EQ(runPiece(window, folder / "02", 1000000).copyState, uint32_t(Active));
+    EXPECT_EQ(hashText(state.pieceHashes[1]), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+
+    runPiece(window, folder / "03", 0);
+    EXPECT_EQ(hashText(state.pieceHashes[2]), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(state.pieceCount, 3u);
+}

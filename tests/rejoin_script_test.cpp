@@ -15,6 +15,7 @@
 #include "split/rejoin_script.h"
 #include "split/source.h"
 #include "support/batch.h"
+#include "support/certutil.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/split_fixture.h"
@@ -68,7 +69,8 @@ protected:
         SetCurrentDirectoryA(folder_.path().c_str());
     }
 
-    // The pieces as the writer leaves them: names in pieceNames, sizes in their identities.
+    // The pieces as the writer leaves them: names in pieceNames, sizes in their identities,
+    // the SHA-1 of each piece that is in the current folder.
     void usePieces(const std::vector<std::string> &names, const char *source, const std::vector<uint64_t> &sizes)
     {
         ASSERT_EQ(names.size(), sizes.size());
@@ -78,6 +80,7 @@ protected:
             state.pieceIdentities[n].sizeHigh = DWORD(sizes[n] >> 32);
             state.pieceIdentities[n].sizeLow = DWORD(sizes[n]);
             state.pieceIdentities[n].known = 1;
+            state.pieceHashes[n].known = fileExists(names[n]) && sha1Of(readFile(names[n]), state.pieceHashes[n].bytes);
         }
         strcpy(state.pieceNames, list.c_str());
         state.pieceCount = uint32_t(names.size());
@@ -99,23 +102,49 @@ protected:
 
 }  // namespace
 
+void setHash(int n, const char *hex)
+{
+    for (int i = 0; i < 20; ++i) {
+        char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
+        state.pieceHashes[n].bytes[i] = BYTE(strtoul(pair, nullptr, 16));
+    }
+    state.pieceHashes[n].known = 1;
+}
+
 TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
 {
     usePieces({"piece01", "piece02"}, "data.bin", {1000000, 500000});
+    setHash(0, "a9993e364706816aba3e25717850c26c9cd0d89d");
+    setHash(1, "0A4D55A8D778E5022FAB701977C5D840BBC486D0");
     const std::string expected = scriptLines({
         "@echo off",
         "setlocal EnableExtensions DisableDelayedExpansion",
         "pushd \"%~dp0\" || goto the_end",
+        "if not exist \"%~nx0\" goto elsewhere",
+        ":again",
         "for %%s in (piece01) do if \"%%~zs\"==\"1000000\" goto 1",
+        "for %%s in (_0._9) do if \"%%~zs\"==\"1000000\" goto interrupted",
         "cmd /k \"echo In the folder is not exist file piece01 of 1000000 bytes\"",
         "goto the_end",
         "",
         ":1",
         "for %%s in (piece02) do if \"%%~zs\"==\"500000\" goto 2",
+        "for %%s in (_1._9) do if \"%%~zs\"==\"500000\" goto interrupted",
         "cmd /k \"echo In the folder is not exist file piece02 of 500000 bytes\"",
         "goto the_end",
         "",
         ":2",
+        "echo Checking the pieces ...",
+        "call :sha1 piece01",
+        "if not defined kh goto unchecked",
+        "if /i not \"%kh%\"==\"a9993e364706816aba3e25717850c26c9cd0d89d\" goto damaged",
+        "call :sha1 piece02",
+        "if /i not \"%kh%\"==\"0a4d55a8d778e5022fab701977c5d840bbc486d0\" goto damaged",
+        "goto checked",
+        "",
+        ":unchecked",
+        "echo The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.",
+        ":checked",
         "echo Please wait ...",
         "if exist _0._9 goto busy",
         "if exist _1._9 goto busy",
@@ -135,6 +164,24 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         "del /f _1._9",
         "goto the_end",
         "",
+        ":interrupted",
+        "echo An earlier join of these pieces was stopped and left them renamed.",
+        "set kr=",
+        "set /p kr=If no other join of them is running now, type Y and Enter to give them their names back: ",
+        "if /i not \"%kr%\"==\"Y\" goto the_end",
+        "if exist _0._9 if not exist piece01 ren _0._9 piece01",
+        "if exist _1._9 if not exist piece02 ren _1._9 piece02",
+        "if exist _z._9 del /f _z._9",
+        "goto again",
+        "",
+        ":damaged",
+        "cmd /k \"echo Joining stopped: %kp% cannot be read or does not hold the bytes it was written with. Every piece is kept.\"",
+        "goto the_end",
+        "",
+        ":elsewhere",
+        "cmd /k \"echo Joining stopped: the script cannot find its own folder\"",
+        "goto the_end",
+        "",
         ":busy",
         "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
         "goto the_end",
@@ -142,18 +189,33 @@ TEST_F(RejoinScript, TwoPiecesGiveTheExactScript)
         ":taken",
         "echo A file data.bin is already in this folder",
         ":failed",
-        "if exist _z._9 del _z._9",
+        "if exist _z._9 del /f _z._9",
         "ren _0._9 piece01",
         "ren _1._9 piece02",
         "cmd /k \"echo Joining failed: the pieces are kept under their own names\"",
         ":the_end",
         "popd",
         "echo Process finished.",
+        "goto :eof",
+        "",
+        ":sha1",
+        "set kh=",
+        "set kp=%1",
+        "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh set \"kh=%%h\"",
+        "if defined kh set \"kh=%kh: =%\"",
+        "goto :eof",
     });
     std::string script = written("data.bat");
-    EXPECT_EQ(script.size(), 1219u);
+    EXPECT_EQ(script.size(), 2595u);
     EXPECT_EQ(script, expected);
-    EXPECT_EQ(linesOf(script).size(), 46u);
+    EXPECT_EQ(linesOf(script).size(), 87u);
+
+    // A hash the platform could not give: the sizes alone are checked, and the script says so.
+    ASSERT_TRUE(DeleteFileA((folder_ / "data.bat").c_str()));
+    state.pieceHashes[1].known = 0;
+    script = written("data.bat");
+    const size_t checks = expected.find("\r\ncall :sha1"), checked = expected.find("\r\n\r\n:unchecked");
+    EXPECT_EQ(script, expected.substr(0, checks) + "\r\ngoto unchecked" + expected.substr(checked));
 }
 
 TEST_F(RejoinScript, OnePieceAndNoPiece)
@@ -162,36 +224,63 @@ TEST_F(RejoinScript, OnePieceAndNoPiece)
     usePieces({"p1"}, "big.iso", {18446744073709551615ull});
     EXPECT_EQ(written("big.bat"),
               scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
-                           "pushd \"%~dp0\" || goto the_end",
+                           "pushd \"%~dp0\" || goto the_end", "if not exist \"%~nx0\" goto elsewhere", ":again",
                            "for %%s in (p1) do if \"%%~zs\"==\"18446744073709551615\" goto 1",
+                           "for %%s in (_0._9) do if \"%%~zs\"==\"18446744073709551615\" goto interrupted",
                            "cmd /k \"echo In the folder is not exist file p1 of 18446744073709551615 bytes\"",
-                           "goto the_end", "", ":1", "echo Please wait ...", "if exist _0._9 goto busy",
+                           "goto the_end", "", ":1", "echo Checking the pieces ...",
+                           "goto unchecked",  // p1 was not there to be hashed
+                           "", ":unchecked",
+                           "echo The contents of the pieces cannot be checked on this Windows (no certutil), only "
+                           "their sizes.",
+                           ":checked", "echo Please wait ...", "if exist _0._9 goto busy",
                            "if exist _z._9 goto busy", "ren p1 _0._9", "if not exist _0._9 goto failed",
                            "if exist big.iso goto taken", "copy _0._9 /b _z._9 /b", "if errorlevel 1 goto failed",
                            // as some interpreters show the size of a file of 4 GiB or more
                            "for %%s in (_z._9) do if not \"%%~zs\"==\"18446744073709551615\" "
                            "if not \"%%~zs\"==\"4294967295\" goto failed",
                            "ren _z._9 big.iso", "if exist _z._9 goto failed", "if not exist big.iso goto failed",
-                           "del /f _0._9", "goto the_end", "", ":busy",
+                           "del /f _0._9", "goto the_end", "", ":interrupted",
+                           "echo An earlier join of these pieces was stopped and left them renamed.", "set kr=",
+                           "set /p kr=If no other join of them is running now, type Y and Enter to give them their "
+                           "names back: ",
+                           "if /i not \"%kr%\"==\"Y\" goto the_end", "if exist _0._9 if not exist p1 ren _0._9 p1",
+                           "if exist _z._9 del /f _z._9", "goto again", "", ":damaged",
+                           "cmd /k \"echo Joining stopped: %kp% cannot be read or does not hold the bytes it was "
+                           "written with. Every piece is kept.\"",
+                           "goto the_end", "", ":elsewhere",
+                           "cmd /k \"echo Joining stopped: the script cannot find its own folder\"", "goto the_end",
+                           "", ":busy",
                            "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
                            "goto the_end", "", ":taken", "echo A file big.iso is already in this folder", ":failed",
-                           "if exist _z._9 del _z._9", "ren _0._9 p1",
+                           "if exist _z._9 del /f _z._9", "ren _0._9 p1",
                            "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
-                           "popd", "echo Process finished."}));
+                           "popd", "echo Process finished.", "goto :eof", "", ":sha1", "set kh=", "set kp=%1",
+                           "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh "
+                           "set \"kh=%%h\"",
+                           "if defined kh set \"kh=%kh: =%\"", "goto :eof"}));
 
+    // No piece, or only empty ones: no bytes to check.
+    const std::string emptyChecks = "\r\necho Checking the pieces ...\r\ngoto checked\r\n\r\n:unchecked\r\n";
     usePieces({}, "empty.bin", {});
-    EXPECT_EQ(written("empty.bat"),
-              scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
-                           "pushd \"%~dp0\" || goto the_end", "echo Please wait ...", "if exist _z._9 goto busy",
-                           "if exist empty.bin goto taken", "copy _z._9 /b", "if errorlevel 1 goto failed",
-                           "for %%s in (_z._9) do if not \"%%~zs\"==\"0\" goto failed", "ren _z._9 empty.bin",
-                           "if exist _z._9 goto failed", "if not exist empty.bin goto failed", "goto the_end", "",
-                           ":busy",
-                           "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"",
-                           "goto the_end", "", ":taken", "echo A file empty.bin is already in this folder", ":failed",
-                           "if exist _z._9 del _z._9",
-                           "cmd /k \"echo Joining failed: the pieces are kept under their own names\"", ":the_end",
-                           "popd", "echo Process finished."}));
+    std::string script = written("empty.bat");
+    EXPECT_EQ(script.find(scriptLines({"@echo off", "setlocal EnableExtensions DisableDelayedExpansion",
+                                        "pushd \"%~dp0\" || goto the_end", "if not exist \"%~nx0\" goto elsewhere",
+                                        ":again"}) + emptyChecks),
+              0u);
+    EXPECT_NE(script.find("\r\n:checked\r\necho Please wait ...\r\nif exist _z._9 goto busy\r\n"
+                          "if exist empty.bin goto taken\r\ncopy _z._9 /b\r\n"),
+              std::string::npos);
+    EXPECT_NE(script.find("\r\n:interrupted\r\n"), std::string::npos);
+    EXPECT_NE(script.find(emptyChecks), std::string::npos);
+
+    // The one piece of an empty source is not hashed, and certutil is not asked about it.
+    ASSERT_TRUE(DeleteFileA((folder_ / "empty.bat").c_str()));
+    writeFile(folder_ / "p1", "");
+    usePieces({"p1"}, "empty.bin", {0});
+    script = written("empty.bat");
+    EXPECT_NE(script.find("\r\n:1" + emptyChecks), std::string::npos);
+    EXPECT_EQ(script.find("call :sha1 p1"), std::string::npos);
 }
 
 TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
@@ -199,12 +288,12 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
     usePieces(numberedPieces(11), "video.mkv",
               {1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 11000});
     std::string script = written("video.bat");
-    EXPECT_EQ(script.size(), 3392u);
-    EXPECT_EQ(linesOf(script).size(), 136u);
+    EXPECT_EQ(script.size(), 5481u);
+    EXPECT_EQ(linesOf(script).size(), 190u);
     const char *eleven[] = {
         // plain decimal labels
         "\r\n:10\r\nfor %%s in (p11) do if \"%%~zs\"==\"11000\" goto 11\r\n"
-        "cmd /k \"echo In the folder is not exist file p11 of 11000 bytes\"\r\n",
+        "for %%s in (_a._9) do if \"%%~zs\"==\"11000\" goto interrupted\r\ncmd /k \"echo In the folder is not exist file p11 of 11000 bytes\"\r\n",
         "\r\nif exist _9._9 goto busy\r\nif exist _a._9 goto busy\r\nif exist _z._9 goto busy\r\nren p01 _0._9\r\n",
         "\r\nren p11 _a._9\r\nif not exist _0._9 goto failed\r\n",
         "\r\nif not exist _a._9 goto failed\r\nif exist video.mkv goto taken\r\n"
@@ -213,18 +302,27 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
         "for %%s in (_z._9) do if not \"%%~zs\"==\"66000\" goto failed\r\n",
         "\r\ndel /f _9._9\r\ndel /f _a._9\r\ngoto the_end\r\n",
         "\r\nren _a._9 p11\r\ncmd /k \"echo Joining failed",
+        "\r\nif exist _9._9 if not exist p10 ren _9._9 p10\r\nif exist _a._9 if not exist p11 ren _a._9 p11\r\n"
+        "if exist _z._9 del /f _z._9\r\ngoto again\r\n",
     };
     for (const char *block : eleven) EXPECT_NE(script.find(block), std::string::npos) << block;
 
     // The largest pieces the window lets the user ask for: the joined size passes 2^32.
     usePieces(numberedPieces(20), "disk", std::vector<uint64_t>(20, 999999999));
+    for (int n = 0; n < 20; ++n) setHash(n, "00112233445566778899aabbccddeeff0011223f");
+    setHash(19, "ffeeddccbbaa99887766554433221100ffeeddc0");
     script = written("disk.bat");
-    EXPECT_EQ(script.size(), 5826u);
-    EXPECT_EQ(linesOf(script).size(), 226u);
+    EXPECT_EQ(script.size(), 10819u);
+    EXPECT_EQ(linesOf(script).size(), 339u);
     const char *twenty[] = {
         "\r\n:19\r\nfor %%s in (p20) do if \"%%~zs\"==\"999999999\" goto 20\r\n"
-        "cmd /k \"echo In the folder is not exist file p20 of 999999999 bytes\"\r\n"
-        "goto the_end\r\n\r\n:20\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n",
+        "for %%s in (_j._9) do if \"%%~zs\"==\"999999999\" goto interrupted\r\ncmd /k \"echo In the folder is not exist file p20 of 999999999 bytes\"\r\n"
+        "goto the_end\r\n\r\n:20\r\necho Checking the pieces ...\r\ncall :sha1 p01\r\n"
+        "if not defined kh goto unchecked\r\nif /i not \"%kh%\"==\"00112233445566778899aabbccddeeff0011223f\" goto damaged\r\n"
+        "call :sha1 p02\r\n",
+        "\r\ncall :sha1 p20\r\nif /i not \"%kh%\"==\"ffeeddccbbaa99887766554433221100ffeeddc0\" goto damaged\r\n"
+        "goto checked\r\n\r\n:unchecked\r\n",
+        ":checked\r\necho Please wait ...\r\nif exist _0._9 goto busy\r\n",
         "\r\nif exist _j._9 goto busy\r\nif exist _z._9 goto busy\r\n",
         "\r\nren p20 _j._9\r\nif not exist _0._9 goto failed\r\n",
         "\r\nif not exist _j._9 goto failed\r\nif exist disk goto taken\r\n",
@@ -233,20 +331,22 @@ TEST_F(RejoinScript, ElevenAndTwentyPiecesUseLettersAfterNine)
         "ren _z._9 disk\r\n"
         "if exist _z._9 goto failed\r\nif not exist disk goto failed\r\ndel /f _0._9\r\n",  // no full stop
         "\r\ndel /f _j._9\r\ngoto the_end\r\n",
-        "\r\nif exist _z._9 del _z._9\r\nren _0._9 p01\r\n",
+        "\r\nif exist _z._9 del /f _z._9\r\nren _0._9 p01\r\n",
         "\r\nren _9._9 p10\r\nren _a._9 p11\r\n",
         "\r\nren _j._9 p20\r\ncmd /k \"echo Joining failed",
     };
     for (const char *block : twenty) EXPECT_NE(script.find(block), std::string::npos) << block;
 
-    // Twenty names longer than a piece can have (252 characters) and the longest source
-    // name still fit.
+    // Twenty names longer than a piece can have (252 characters), their hashes and the
+    // longest source name still fit, in a script longer than 32,000 bytes.
     std::vector<std::string> longest;
     for (const std::string &name : numberedPieces(20)) longest.push_back(name.substr(1) + std::string(250, 'a'));
     usePieces(longest, (std::string(90, 's') + ".bin").c_str(), std::vector<uint64_t>(20, 999999999));
+    for (int n = 0; n < 20; ++n) setHash(n, "00112233445566778899aabbccddeeff0011223f");
     script = written(std::string(90, 's') + ".bat");
-    EXPECT_EQ(script.size(), 26106u);
-    EXPECT_EQ(script.substr(script.size() - 40), "\r\n:the_end\r\npopd\r\necho Process finished.");
+    EXPECT_EQ(script.size(), 46039u);
+    EXPECT_EQ(script.substr(script.size() - 40), "f defined kh set \"kh=%kh: =%\"\r\ngoto :eof");
+    EXPECT_NE(script.find("\r\ncall :sha1 " + longest[19] + "\r\n"), std::string::npos);
 }
 
 TEST_F(RejoinScript, ScriptNameReplacesTheLastExtension)
@@ -297,7 +397,7 @@ TEST_F(RejoinScript, AFileOfTheScriptsNameIsKeptAndTheScriptTakesTheNextFreeName
         EXPECT_EQ(boxes[0].icon, UINT(MB_ICONINFORMATION));
         EXPECT_EQ(boxes[0].text,
                   "The joining script is " + (folder_ / expectedName) + ", as a file data.bat was already in this folder.");
-        EXPECT_EQ(readFile(folder_ / expectedName).size(), 1219u);
+        EXPECT_EQ(readFile(folder_ / expectedName).size(), 2373u);  // no piece there to hash
         EXPECT_EQ(readFile(folder_ / "data.bat"), own);
     }
     // The longest source name without a full stop: its second name is longer than sourceName holds.
@@ -436,8 +536,11 @@ TEST_F(RejoinRun, TwentyPiecesWithTheLongestNames)
         sizes.push_back(size_t(n == 14 ? 0 : 3000 + 517 * n));
     }
     std::string source = cutAndScript(pieces.path(), names, sizes, 4);
-    EXPECT_GT(readFile(pieces / "source.bat").size(), 20 * 4 * longest);
-    expectJoined(pieces.path(), source, runBatch(pieces.path(), "source.bat"));
+    EXPECT_GT(readFile(pieces / "source.bat").size(), 20 * 6 * longest);
+    CertutilAnswers certutil("unbroken");
+    BatchRun run = runBatch(pieces.path(), "source.bat", "exit\r\n", 300000);
+    EXPECT_EQ(run.output.find("only their sizes"), std::string::npos) << run.output;
+    expectJoined(pieces.path(), source, run);
 }
 
 // A piece that is not there as it was written stops the script before anything is renamed.
@@ -483,21 +586,30 @@ TEST_F(RejoinRun, StartedFromAnotherFolderItJoinsInItsOwn)
 }
 
 // A file lands under the source's name while copy runs (a sync client, a download): the
-// final rename fails, the joined copy goes and every piece gets its name back.
+// final rename fails, the joined copy goes and every piece gets its name back; also when
+// the pieces are read-only, which copy passes on to the joined copy.
 TEST_F(RejoinRun, AFileLandingUnderTheSourcesNameWhileCopyRunsKeepsEverything)
 {
-    cutAndScript(folder_.path(), numberedPieces(2), {5000, 777}, 8);
-    auto expected = filesIn(folder_.path());
-    bool stopped = false;
-    BatchRun run = runBatchStoppedAtRename(
-        folder_.path(), "source.bat", "\\source.dat",
-        [&] { writeFile(folder_ / "source.dat", "landed while copy ran"); }, &stopped);
-    ASSERT_TRUE(stopped) << run.output;
-    ASSERT_TRUE(run.finished) << run.output;
-    EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
-        << run.output;
-    expected["source.dat"] = "landed while copy ran";
-    EXPECT_TRUE(filesIn(folder_.path()) == expected) << run.output;
+    for (bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only pieces" : "writable pieces");
+        TempFolder pieces;
+        cutAndScript(pieces.path(), numberedPieces(2), {5000, 777}, 8);
+        for (const char *name : {"p01", "p02"}) {
+            if (readOnly) { ASSERT_TRUE(SetFileAttributesA((pieces / name).c_str(), FILE_ATTRIBUTE_READONLY)); }
+        }
+        auto expected = filesIn(pieces.path());
+        bool stopped = false;
+        BatchRun run = runBatchStoppedAtRename(
+            pieces.path(), "source.bat", "\\source.dat",
+            [&] { writeFile(pieces / "source.dat", "landed while copy ran"); }, &stopped);
+        ASSERT_TRUE(stopped) << run.output;
+        ASSERT_TRUE(run.finished) << run.output;
+        EXPECT_NE(run.output.find("Joining failed: the pieces are kept under their own names"), std::string::npos)
+            << run.output;
+        expected["source.dat"] = "landed while copy ran";
+        EXPECT_TRUE(filesIn(pieces.path()) == expected) << run.output;
+        SetCurrentDirectoryA(folder_.path().c_str());
+    }
 }
 
 // A piece written to by another program while the join runs makes a joined file of
@@ -584,10 +696,15 @@ TEST_F(RejoinRun, AnotherJoinsTemporaryFileOrAPieceThatCannotBeRenamedKeepsEvery
 namespace {
 
 // What a plan meets when its script runs.
-enum Road { Plain, Missing, Shorter, Longer, StrangerPiece, StrangerJoined, ReadOnly, SourceInTheWay, Elsewhere, roadCount };
+enum Road {
+    Plain, Missing, Shorter, Longer, StrangerPiece, StrangerJoined, ReadOnly, SourceInTheWay, Elsewhere, Changed,
+    Interrupted, roadCount
+};
 const char *const roadNames[] = {"plain", "a piece missing", "a piece one byte short", "a piece one byte longer",
                                  "a stranger _k._9", "a stranger _z._9", "a read-only piece",
-                                 "a file of the source's name in the way", "run from another folder"};
+                                 "a file of the source's name in the way", "run from another folder",
+                                 "a piece of its size with other bytes", "a join stopped after its renames"};
+const char *const certutilForms[] = {"spaced", "unbroken", "none"};
 
 // Names Windows takes as devices, or as another name, are refused before they reach a script.
 bool fitsNameRule(const std::string &name)
@@ -613,6 +730,7 @@ struct Plan {
     std::vector<size_t> sizes;
     Road road;
     size_t piece;  // the piece the road is about
+    const char *certutil;
 };
 
 // A name of the name rule's characters, of any length up to longest, often of the
@@ -646,16 +764,20 @@ Plan makePlan(uint32_t seed, size_t longestPiece)
     char script[pathSize];
     makeScriptName(plan.source.c_str(), 1, script, sizeof script);
     taken.insert(folded(script));
-    size_t count = 1 + random() % maxPieces;
+    // certutil runs once per piece, a Wine process each: slow here, so a plan with its
+    // answers (always where other bytes of the same size are the road) has few pieces.
+    plan.road = Road(random() % roadCount);
+    plan.certutil = certutilForms[plan.road == Changed ? random() % 2 : random() % 4 == 0 ? random() % 2 : 2];
+    size_t count = 1 + random() % (plan.certutil == certutilForms[2] ? maxPieces : 4);
     const size_t edges[] = {0, 1, 511, 512, 513};
     for (size_t n = 0; n < count; ++n) {
         plan.names.push_back(freshName(random, longestPiece, taken));
         plan.sizes.push_back(random() % 2 ? edges[random() % 5] : 514 + random() % 20000);
     }
-    plan.road = Road(random() % roadCount);
     plan.piece = random() % count;
-    // A piece of no bytes cannot be one byte short.
+    // A piece of no bytes cannot be one byte short, nor hold other bytes.
     if (plan.road == Shorter && plan.sizes[plan.piece] == 0) plan.road = Longer;
+    if (plan.road == Changed && plan.sizes[plan.piece] == 0) plan.sizes[plan.piece] = 1;
     return plan;
 }
 
@@ -678,12 +800,16 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
     const uint32_t first = firstSeed(&replay);
     const int plans = replay ? 1 : 32;
     printf("join plans from seed %lu (replay one with KESTRAND_JOIN_SEED)\n", (unsigned long)first);
+    CertutilAnswers certutil("none");
+    ASSERT_TRUE(certutil.installed());
     for (int i = 0; i < plans; ++i) {
         const uint32_t seed = first + uint32_t(i);
         TempFolder pieces("R:"), other("R:");
         Plan plan = makePlan(seed, MAX_PATH - 1 - (std::max(pieces.path().size(), other.path().size()) + 1));
         SCOPED_TRACE("KESTRAND_JOIN_SEED=" + std::to_string(seed) + ": " + std::to_string(plan.names.size()) +
-                     " pieces, " + roadNames[plan.road] + " (piece " + std::to_string(plan.piece + 1) + ")");
+                     " pieces, " + roadNames[plan.road] + " (piece " + std::to_string(plan.piece + 1) +
+                     "), certutil " + plan.certutil);
+        certutil.answer(plan.certutil);
         size_t total = 0;
         for (size_t size : plan.sizes) total += size;
         const std::string source = randomBytes(total, seed);
@@ -711,15 +837,34 @@ TEST_F(RejoinRun, EveryRoadEndsJoinedOrWithEverythingKept)
         case Elsewhere:
             for (size_t n = 0; n < plan.names.size(); ++n) writeFile(other / plan.names[n], randomBytes(plan.sizes[n], ~seed));
             break;
+        case Changed: {
+            std::string bytes = readFile(piece);
+            bytes[seed % bytes.size()] ^= char(1 << (seed % 8));
+            writeFile(piece, bytes);
+            break;
+        }
+        case Interrupted:
+            // Every piece up to this one renamed, maybe a part of the joined file.
+            for (size_t n = 0; n <= plan.piece; ++n) {
+                const char temporary[] = {'_', char(n < 10 ? '0' + n : 'a' + n - 10), '.', '_', '9', 0};
+                ASSERT_TRUE(MoveFileA((pieces / plan.names[n]).c_str(), (pieces / temporary).c_str()));
+            }
+            if (seed % 2) writeFile(pieces / "_z._9", source.substr(0, seed % (total + 1)));
+            break;
         default: break;
         }
         const auto before = filesIn(pieces.path());
         const auto elsewhere = filesIn(other.path());
-        BatchRun run = plan.road == Elsewhere ? runBatch(other.path(), "\"" + (pieces / script) + "\"")
-                                              : runBatch(pieces.path(), script);
+        // certutil runs once per piece: give a slow machine its time.
+        BatchRun run = plan.road == Elsewhere ? runBatch(other.path(), "\"" + (pieces / script) + "\"", "exit\r\n", 300000)
+                                              : runBatch(pieces.path(), script, plan.road == Interrupted ? "Y\r\n" : "exit\r\n", 300000);
         ASSERT_TRUE(run.finished) << run.output;
         EXPECT_TRUE(filesIn(other.path()) == elsewhere) << run.output;
-        if (plan.road == Plain || plan.road == ReadOnly || plan.road == Elsewhere) {
+        EXPECT_EQ(run.output.find("only their sizes") != std::string::npos, std::string(plan.certutil) == "none" &&
+                                                                                  total > 0 && plan.road != Missing &&
+                                                                                  plan.road != Shorter && plan.road != Longer)
+            << run.output;
+        if (plan.road == Plain || plan.road == ReadOnly || plan.road == Elsewhere || plan.road == Interrupted) {
             EXPECT_EQ(namesIn(pieces.path()), (std::set<std::string>{script, plan.source})) << run.output;
             EXPECT_TRUE(fileExists(pieces / plan.source) && readFile(pieces / plan.source) == source)
                 << "joined bytes differ: " << run.output;

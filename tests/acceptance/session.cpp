@@ -146,9 +146,9 @@ bool anyScriptUnder(const std::string &folder)
     return false;
 }
 
-std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs)
+std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs, const std::string &answers)
 {
-    BatchRun run = runBatch(folder, script, "exit\r\nexit\r\nexit\r\n", timeoutMs);
+    BatchRun run = runBatch(folder, script, answers, timeoutMs);
     return run.finished ? run.output : run.output + "\n(the script did not finish in time)";
 }
 

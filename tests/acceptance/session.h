@@ -31,7 +31,9 @@ std::string sha256(const std::string &bytes);
 std::set<std::string> filesUnder(const std::string &folder);
 bool anyScriptUnder(const std::string &folder);
 // Runs the rejoin script in folder with the interpreter; returns what it printed.
-std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs = 300000);
+// `answers` are the lines typed into the script's questions and its "cmd /k" windows.
+std::string rejoin(const std::string &folder, const std::string &script, DWORD timeoutMs = 300000,
+                   const std::string &answers = "exit\r\nexit\r\nexit\r\n");
 std::string withoutCarriageReturns(std::string text);
 // A file of `size` bytes that holds holes, with `bytes` written at each offset.
 void writeSparseFile(const std::string &path, uint64_t size,

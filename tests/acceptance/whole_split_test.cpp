@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "acceptance/session.h"
+#include "support/certutil.h"
 
 namespace {
 
@@ -76,12 +77,14 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WholeSplit,
                              return "Bytes" + std::to_string(info.param.bytes);
                          });
 
-// The worked example typed into the window: its script is the 1,219 bytes written down in
-// the unit tests (here by their SHA-256), and it joins.
-TEST(WholeSplitOfTheWorkedExample, LeavesThe1219ByteScript)
+// The worked example typed into the window leaves the 2,595-byte script with each piece's
+// SHA-1, and that script meets each road a join can take, certutil answering as Windows 7
+// does, as Windows 8 to 11 do, or not at all (Windows 2000 and XP, Wine).
+TEST(WholeSplitOfTheWorkedExample, LeavesThe2595ByteScriptThatChecksEveryPiece)
 {
     TempFolder folder;
-    std::string bytes = randomBytes(1500000, 3);
+    const std::string bytes = randomBytes(1500000, 3);
+    const std::string first = bytes.substr(0, 1000000), second = bytes.substr(1000000);
     writeFile(folder / "data.bin", bytes);
     Session s;
     ASSERT_TRUE(s.start("", folder.path()));
@@ -90,25 +93,109 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe1219ByteScript)
     ASSERT_EQ(s.writePiece("1000000"), Session::NextPiece);
     ASSERT_TRUE(s.acceptDestination());
     ASSERT_EQ(s.writePiece("500000"), Session::Ended);
-    std::string pieces = folder / "parts";
-    EXPECT_EQ(readFile(pieces + "\\data.bat").size(), 1219u);
-    EXPECT_EQ(sha256File(pieces + "\\data.bat"), "720c95e573e0ff3c924148e6d706d75a50f87e931787c1559e146c04374f128f");
+    const std::string pieces = folder / "parts";
+    const std::string script = readFile(pieces + "\\data.bat");
+    EXPECT_EQ(script.size(), 2595u);
+    EXPECT_NE(script.find("\r\ncall :sha1 piece01\r\nif not defined kh goto unchecked\r\nif /i not \"%kh%\"==\"" +
+                          sha1Hex(first) + "\" goto damaged\r\ncall :sha1 piece02\r\nif /i not \"%kh%\"==\"" +
+                          sha1Hex(second) + "\" goto damaged\r\ngoto checked\r\n"),
+              std::string::npos);
+    CertutilAnswers certutil("spaced");
+    ASSERT_TRUE(certutil.installed());
+    const std::set<std::string> split{"data.bat", "piece01", "piece02"}, joined{"data.bat", "data.bin"};
+    // Each road starts from the pieces as written, and nothing else beside the script.
+    auto cutAgain = [&] {
+        for (const char *other : {"\\data.bin", "\\_0._9", "\\_1._9", "\\_z._9"}) {
+            // copy passes the pieces' read-only attribute on to the joined file
+            SetFileAttributesA((pieces + other).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((pieces + other).c_str());
+        }
+        writeFile(pieces + "\\piece01", first);
+        writeFile(pieces + "\\piece02", second);
+    };
+    auto expectJoined = [&](const std::string &output) {
+        EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+        EXPECT_EQ(filesUnder(pieces), joined) << output;
+    };
+    const std::string unchecked = "The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.";
+
+    // Both of certutil's forms: checked and joined. No answer: the notice, and joined.
+    for (const char *form : {"spaced", "unbroken", "none"}) {
+        SCOPED_TRACE(form);
+        certutil.answer(form);
+        cutAgain();
+        std::string output = rejoin(pieces, "data.bat");
+        expectJoined(output);
+        EXPECT_EQ(output.find(unchecked) != std::string::npos, std::string(form) == "none") << output;
+    }
 
     // A copy of piece02 cut one byte short is not joined, and nothing is touched.
-    std::string piece02 = readFile(pieces + "\\piece02");
-    writeFile(pieces + "\\piece02", piece02.substr(0, piece02.size() - 1));
+    certutil.answer("unbroken");
+    cutAgain();
+    writeFile(pieces + "\\piece02", second.substr(0, second.size() - 1));
     std::string output = rejoin(pieces, "data.bat");
     EXPECT_NE(output.find("In the folder is not exist file piece02 of 500000 bytes"), std::string::npos) << output;
-    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "piece01", "piece02"})) << output;
-    EXPECT_EQ(readFile(pieces + "\\piece01"), bytes.substr(0, 1000000));
+    EXPECT_EQ(filesUnder(pieces), split) << output;
+    EXPECT_TRUE(fileBytes(pieces + "\\piece01") == first);
 
-    // Whole again, and read-only as pieces copied from a CD are: joined, no temporary left.
-    writeFile(pieces + "\\piece02", piece02);
+    // Of the right size with one byte changed: stopped, named, both pieces as they were.
+    std::string changed = second;
+    changed[250000] = char(changed[250000] ^ 0x20);
+    writeFile(pieces + "\\piece02", changed);
+    output = rejoin(pieces, "data.bat");
+    EXPECT_NE(output.find("Joining stopped: piece02 cannot be read or does not hold the bytes it was written with. "
+                          "Every piece is kept."),
+              std::string::npos) << output;
+    EXPECT_EQ(filesUnder(pieces), split) << output;
+    EXPECT_TRUE(fileBytes(pieces + "\\piece01") == first && fileBytes(pieces + "\\piece02") == changed);
+
+    // A join stopped after its renames and its copy: given back on Y, then joined.
+    cutAgain();
+    ASSERT_TRUE(MoveFileA((pieces + "\\piece01").c_str(), (pieces + "\\_0._9").c_str()));
+    ASSERT_TRUE(MoveFileA((pieces + "\\piece02").c_str(), (pieces + "\\_1._9").c_str()));
+    writeFile(pieces + "\\_z._9", bytes);
+    output = rejoin(pieces, "data.bat", 300000, "Y\r\n");
+    EXPECT_NE(output.find("An earlier join of these pieces was stopped and left them renamed."), std::string::npos)
+        << output;
+    expectJoined(output);
+
+    // Stopped with piece02 renamed, answered N: nothing changes.
+    cutAgain();
+    ASSERT_TRUE(MoveFileA((pieces + "\\piece02").c_str(), (pieces + "\\_1._9").c_str()));
+    output = rejoin(pieces, "data.bat", 300000, "N\r\n");
+    EXPECT_NE(output.find("type Y and Enter to give them their names back"), std::string::npos) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "piece01", "_1._9"})) << output;
+    EXPECT_TRUE(fileBytes(pieces + "\\_1._9") == second);
+
+    // Started by its name without the extension: joined.
+    cutAgain();
+    output = rejoin(pieces, "data");
+    expectJoined(output);
+
+    // Read-only, as pieces copied from a CD are: joined, no temporary left.
+    cutAgain();
     for (const char *piece : {"\\piece01", "\\piece02"})
         ASSERT_TRUE(SetFileAttributesA((pieces + piece).c_str(), FILE_ATTRIBUTE_READONLY));
     output = rejoin(pieces, "data.bat");
-    EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
-    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin"})) << output;
+    expectJoined(output);
+
+    // In a folder "Split 100%" beside a "Split 100" that holds other files of the pieces'
+    // names and sizes: the join stops, and the sibling is left as it was. Without certutil,
+    // as on XP, only the script's own check tells the sibling's files from the pieces.
+    certutil.answer("none");
+    cutAgain();
+    const std::string percent = folder / "Split 100%", sibling = folder / "Split 100";
+    ASSERT_TRUE(MoveFileA(pieces.c_str(), percent.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(sibling.c_str(), nullptr));
+    writeFile(sibling + "\\piece01", randomBytes(1000000, 30));
+    writeFile(sibling + "\\piece02", randomBytes(500000, 31));
+    const auto siblingBefore = filesUnder(sibling);
+    const std::string siblingFirst = readFile(sibling + "\\piece01");
+    output = rejoin(percent, "data.bat");
+    EXPECT_NE(output.find("Joining stopped: the script cannot find its own folder"), std::string::npos) << output;
+    EXPECT_EQ(filesUnder(percent), split) << output;
+    EXPECT_EQ(filesUnder(sibling), siblingBefore) << output;
+    EXPECT_TRUE(fileBytes(sibling + "\\piece01") == siblingFirst);
 }
 
 // The user's own data.bat in the last piece's folder stays; the pieces get data_2.bat, and
