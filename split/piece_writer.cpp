@@ -21,7 +21,7 @@ constexpr int32_t fullLevel = 51;
 constexpr uint32_t exactLevelLimit = 10000000;
 constexpr uint32_t warningCount = 19;
 // The slots of piecePaths: the listed pieces, then the attempt after them.
-constexpr uint32_t abandonCount = maxPieces + 1;
+constexpr uint32_t recordSlots = maxPieces + 1;
 constexpr DWORD sentMessagePollMs = 100;
 
 constexpr auto relaxed = std::memory_order_relaxed;
@@ -155,7 +155,7 @@ int appendPieceName()
 // too, so that it can be told and deleted later by identity.
 void recordPiece(const PieceIdentity &identity, const PieceHash &hash)
 {
-    if (state.pieceCount >= abandonCount) return;
+    if (state.pieceCount >= recordSlots) return;
     recordPiecePath(state.piecePaths[state.pieceCount]);
     state.pieceIdentities[state.pieceCount] = identity;
     state.pieceHashes[state.pieceCount] = hash;
@@ -260,14 +260,14 @@ int rewindPiece()
 
 int failedPieceIsKept()
 {
-    return state.pieceCount < abandonCount &&
+    return state.pieceCount < recordSlots &&
            whatPathHolds(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]) ==
                holdsOwnFile;
 }
 
 void dropFailedPiece()
 {
-    if (state.pieceCount >= abandonCount || !state.piecePaths[state.pieceCount][0]) return;
+    if (state.pieceCount >= recordSlots || !state.piecePaths[state.pieceCount][0]) return;
     char full[pathSize];
     recordPiecePath(full);
     if (!sameFileName(full, state.piecePaths[state.pieceCount]))
