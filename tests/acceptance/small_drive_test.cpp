@@ -231,13 +231,22 @@ TEST_F(SmallDrive, AFailedPieceGoesToTheDestinationTypedAfterIt)
 // cache; it claims 64 MiB; eio* files fail reads from 64 KiB on; slow* files wait to be told.
 namespace {
 
-bool writeAndFlush(const std::string &path, const std::string &bytes)
+// With `again`, the bytes are read back through the same handle, where a cache would
+// answer if one did.
+bool writeAndFlush(const std::string &path, const std::string &bytes, std::string *again = nullptr)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool done = WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size() &&
                 FlushFileBuffers(f);
+    if (again) {
+        again->assign(bytes.size(), '\0');
+        DWORD got = 0;
+        done = done && SetFilePointer(f, 0, nullptr, FILE_BEGIN) == 0 &&
+               ReadFile(f, &(*again)[0], DWORD(bytes.size()), &got, nullptr) && got == bytes.size();
+    }
     return CloseHandle(f) && done;
 }
 
@@ -281,7 +290,9 @@ TEST(FakeDrive, GivesBackOtherBytesPastWhatItKeepsAndClaimsItsSize)
     EXPECT_GT(free, 60000000u);
     std::string back, big = randomBytes(2097152 + 500000, 41), small = randomBytes(500000, 42);
 
-    ASSERT_TRUE(writeAndFlush(place / "big.bin", big));
+    std::string again;
+    ASSERT_TRUE(writeAndFlush(place / "big.bin", big, &again));
+    EXPECT_FALSE(again == big) << "a read through the writing handle came from the system's cache";
     EXPECT_EQ(free - freeOn(drive), 2600960u);  // 635 blocks of 4 KiB
     EXPECT_EQ(fileSize(place / "big.bin"), 2597152u);
     ASSERT_TRUE(readUnbuffered(place / "big.bin", back));
