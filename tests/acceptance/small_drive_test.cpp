@@ -276,6 +276,16 @@ struct SlowRead {
     std::string path, back;
 };
 
+// The file's number on its volume, as the writer's identity check takes it; 0 if none.
+uint64_t fileIndex(const std::string &path)
+{
+    HANDLE f = CreateFileA(path.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool got = f != INVALID_HANDLE_VALUE && GetFileInformationByHandle(f, &info);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    return got ? uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow : 0;
+}
+
 DWORD WINAPI readSlowFile(void *read) { return readUnbuffered(((SlowRead *)read)->path, ((SlowRead *)read)->back); }
 
 }  // namespace
@@ -303,6 +313,17 @@ TEST(FakeDrive, GivesBackOtherBytesPastWhatItKeepsAndClaimsItsSize)
     ASSERT_TRUE(writeAndFlush(place / "small.bin", small));
     ASSERT_TRUE(readUnbuffered(place / "small.bin", back));
     EXPECT_TRUE(back == small);
+    // Renamed, over another file only when asked to, it keeps its number and its bytes.
+    const uint64_t index = fileIndex(place / "small.bin");
+    EXPECT_NE(index, 0u);
+    writeFile(place / "moved.bin", "x");
+    ASSERT_TRUE(MoveFileExA((place / "small.bin").c_str(), (place / "moved.bin").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(fileIndex(place / "moved.bin"), index);
+    writeFile(place / "taken.bin", "y");
+    EXPECT_FALSE(MoveFileA((place / "moved.bin").c_str(), (place / "taken.bin").c_str()));
+    EXPECT_EQ(readFile(place / "taken.bin"), "y");
+    ASSERT_TRUE(MoveFileA((place / "moved.bin").c_str(), (place / "renamed.bin").c_str()));
+    EXPECT_TRUE(readFile(place / "renamed.bin") == small);
 
     ASSERT_TRUE(writeAndFlush(place / "EIO.bin", small));
     EXPECT_FALSE(readUnbuffered(place / "EIO.bin", back)) << "a read past 64 KiB of an eio file succeeded";

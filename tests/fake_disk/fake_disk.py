@@ -7,7 +7,7 @@
 # Files named slow*: the first such read (again once the file is emptied) creates /slowread,
 # then waits for /slowgo (at most 120 s) and answers normally.
 # Usage, as root: /usr/bin/python3 fake_disk.py MOUNTPOINT KEEPS CLAIMS
-import ctypes, errno, stat, sys, threading, time
+import ctypes, errno, itertools, stat, sys, threading, time
 from fusepy import FUSE, FuseOSError, Operations
 
 B, LIMIT = 4096, 64 * 1024
@@ -17,11 +17,13 @@ parent = lambda path: path.rsplit('/', 1)[0] or '/'
 class FakeDisk(Operations):
     def __init__(self, keeps, claims):
         self.ring, self.claims, self.turn, self.mutex = bytearray(keeps), claims, 0, threading.Lock()
+        self.inos = itertools.count(1)  # a file's number for life, renames included: its identity
         self.nodes = {'/': self.node(stat.S_IFDIR | 0o777)}
 
     def node(self, mode):
         t = time.time()
-        return dict(st_mode=mode, st_nlink=1, st_size=0, st_atime=t, st_mtime=t, st_ctime=t, blocks={}, waited=False)
+        return dict(st_mode=mode, st_ino=next(self.inos), st_nlink=1, st_size=0, st_atime=t, st_mtime=t, st_ctime=t,
+                    blocks={}, waited=False)
 
     def __call__(self, op, path, *args):
         if op == 'read': self.wait_if_slow(path, *args[:2])
@@ -74,7 +76,7 @@ class FakeDisk(Operations):
         f, b, o = self.get(path), *divmod(length, B)
         f['blocks'] = {k: s for k, s in f['blocks'].items() if k * B < length}
         if o and b in f['blocks']: self.ring[f['blocks'][b] * B + o:(f['blocks'][b] + 1) * B] = bytes(B - o)
-        f['st_size'], f['waited'] = length, f['waited'] and length > 0
+        f['st_size'], f['waited'], f['st_mtime'] = length, f['waited'] and length > 0, time.time()
 
     def write(self, path, data, offset, fh):
         f, done = self.get(path), 0
@@ -87,7 +89,7 @@ class FakeDisk(Operations):
                 self.ring[f['blocks'][b] * B:(f['blocks'][b] + 1) * B] = bytes(B)
             self.ring[f['blocks'][b] * B + o:f['blocks'][b] * B + o + n] = data[done:done + n]
             done += n
-        f['st_size'] = max(f['st_size'], offset + len(data))
+        f['st_size'], f['st_mtime'] = max(f['st_size'], offset + len(data)), time.time()
         return len(data)
 
     def read(self, path, size, offset, fh):
@@ -103,4 +105,4 @@ class FakeDisk(Operations):
 if __name__ == '__main__':
     ctypes.CDLL(None).prctl(1, 9)  # PR_SET_PDEATHSIG: ends with the runner, even a killed one
     FUSE(FakeDisk(int(sys.argv[2]), int(sys.argv[3])), sys.argv[1], foreground=True, allow_other=True,
-         direct_io=True, fsname='kestrand-fake-disk')
+         direct_io=True, use_ino=True, fsname='kestrand-fake-disk')
