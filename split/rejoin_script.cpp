@@ -159,9 +159,11 @@ const char otherNameNotice[] = "The joining script is %s, as a %s %s was already
 // The usual name, the last numbered one and the folder.
 const char namesTakenText[] =
     "No joining script was written: %s to %s are all taken in %s. The pieces are kept.";
+// The script stops at a piece of another size everywhere, at one of other bytes only where
+// certutil answers, and a piece touched without a change of its bytes joins as it was.
 const char changedPiecesText[] =
-    "These pieces have changed since this split wrote them, so the joining script will not join "
-    "them:";
+    "These pieces have changed since this split wrote them. The joining script stops at a piece of "
+    "another size, and at one of other bytes where this Windows lets it check them:";
 
 // NAME.bat, then NAME_2.bat to NAME_99.bat; a folder with all of them taken is refused.
 constexpr int maxScriptNumber = 99;
@@ -459,8 +461,9 @@ int saveScript(int script)
 }
 
 // Each piece still at its path on the volume it was written to must be the file written
-// there: one changed since (another split's "Yes", an edit) is named, as the script will
-// not join it. A piece whose disk is out of the drive cannot be looked at.
+// there: one changed since (another split's "Yes", an edit) is named, as the script may
+// stop at it, or join it as it now is. A piece whose disk is out of the drive cannot be
+// looked at.
 void tellChangedPieces()
 {
     char text[sizeof changedPiecesText + maxPieces * (pathSize + 2)];
