@@ -194,6 +194,47 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe4208ByteScriptThatChecksEveryPiece)
     output = rejoin(pieces, "data.bat");
     expectJoined(output);
 
+    // An unfinished joined file beside pieces under their own names: a quote or N at the
+    // question keeps every file and says so; Y deletes it, and the join goes on.
+    for (const char *answer : {"\"\r\n", "N\r\n", "Y\r\n"}) {
+        SCOPED_TRACE(answer);
+        cutAgain();
+        writeFile(pieces + "\\_z._9", bytes.substr(0, 700000));
+        output = rejoin(pieces, "data.bat", 300000, answer);
+        EXPECT_NE(output.find("type Y and Enter to delete _z._9"), std::string::npos) << output;
+        if (answer[0] == 'Y') {
+            expectJoined(output);
+        } else {
+            EXPECT_NE(output.find("Joining stopped: every file is left as it was"), std::string::npos) << output;
+            EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "piece01", "piece02", "_z._9"})) << output;
+            EXPECT_TRUE(fileBytes(pieces + "\\_z._9") == bytes.substr(0, 700000));
+        }
+    }
+
+    // A quote typed at the stopped join's question: nothing changes, and the script says so.
+    cutAgain();
+    ASSERT_TRUE(MoveFileA((pieces + "\\piece01").c_str(), (pieces + "\\_0._9").c_str()));
+    output = rejoin(pieces, "data.bat", 300000, "\"\r\n");
+    EXPECT_NE(output.find("Joining stopped: every file is left as it was"), std::string::npos) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "_0._9", "piece02"})) << output;
+
+    // Renamed, then held open without sharing by another program: the join fails, and the
+    // window names the piece that keeps its temporary name.
+    cutAgain();
+    HANDLE held = INVALID_HANDLE_VALUE;
+    bool stopped = false;
+    BatchRun run = runBatchStoppedAtRename(
+        pieces, "data.bat", "\\_1._9",
+        [&] { held = CreateFileA((pieces + "\\_0._9").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); },
+        &stopped);
+    ASSERT_TRUE(stopped) << run.output;
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
+    EXPECT_NE(run.output.find("Joining failed: piece01 is in use and still named _0._9. Every piece is kept."),
+              std::string::npos) << run.output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "_0._9", "piece02"})) << run.output;
+    EXPECT_TRUE(fileBytes(pieces + "\\_0._9") == first && fileBytes(pieces + "\\piece02") == second);
+
     // In a folder "Split 100%" beside a "Split 100" that holds other files of the pieces'
     // names and sizes: the join stops, and the sibling is left as it was. Without certutil,
     // as on XP, only the script's own check tells the sibling's files from the pieces.
