@@ -12,8 +12,8 @@
 namespace {
 
 // The script's text, one template per block, in the order the script holds them. The
-// templates go through wvsprintfA, where "%%" stands for one "%" of the script; the head
-// alone is taken as it stands.
+// templates with a "%s" go through wvsprintfA, where "%%" stands for one "%" of the
+// script; the others are taken as they stand.
 // Extensions switched on for %~dp0 and %~z, delayed expansion off so that a "!" in the
 // folder's path stays, whatever the registry says; then into the script's own folder, not
 // the one the command window stands in, and out of it again on every way out. A path too
@@ -77,7 +77,7 @@ const char keptTest[] = "\r\nif defined ku goto kept";
 // Per temporary name; pieces copied from a CD are read-only.
 const char deletion[] = "\r\ndel /f %s";
 // Where a join that cannot be done goes: stopped before any renaming, or the partial
-// joined file away and every piece back under its own name (the renamings back follow),
+// joined file away and every piece back under its own name (:back, after the end),
 // with a window that stays until the user has read why. A join stopped midway (the window
 // closed, the computer asleep) left the pieces renamed: only the user can say that no
 // other join of them still runs, so they get their names back on a Y alone, a name only
