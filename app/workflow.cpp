@@ -72,6 +72,13 @@ uint64_t restAtPieceStart()
     return countBytes(state.remaining);
 }
 
+// What the piece will really hold: the size typed, or the rest where that is smaller.
+uint64_t pieceSize(uint32_t size)
+{
+    uint64_t rest = restAtPieceStart();
+    return rest < size ? rest : size;
+}
+
 // No split is started that 20 pieces cannot finish: what this size leaves of the source
 // must fit into the pieces after it. The refusal names the least size that does, which the
 // source's limit and every earlier piece's test keep at most 999,999,999.
@@ -188,7 +195,7 @@ void judgePieceSize()
     enable(state.maxButton, FALSE);
     enable(state.okButton, FALSE);
     measureRoom();
-    if (size > roomForPiece()) {
+    if (pieceSize(size) > roomForPiece()) {
         refuseTooLargePiece();
         return;
     }
@@ -289,8 +296,7 @@ void onCancel()
 void acceptSource()
 {
     if (!checkSourceName()) return;
-    if (!checkSource(state.sourcePath, 1)) return;
-    if (!checkSourceSize()) return;
+    if (!checkSource(state.sourcePath)) return;
     if (!openSource()) return;
     enable(state.browseButton, FALSE);
     enable(state.sourceEdit, FALSE);

@@ -300,15 +300,16 @@ int prepareDestination()
     return 1;
 }
 
+// By identity, not by name: another drive letter, a share or a junction may lead to the
+// same file under another name.
 int namesDestinationFile(const char *text)
 {
     char composed[2 * pathSize + 1];
-    char typed[pathSize], current[pathSize];
     composeDestination(text, composed);
-    DWORD typedLength = GetFullPathNameA(composed, pathSize, typed, nullptr);
-    DWORD currentLength = GetFullPathNameA(state.destPath, pathSize, current, nullptr);
-    return typedLength > 0 && typedLength < DWORD(pathSize) && currentLength > 0 &&
-           currentLength < DWORD(pathSize) && sameFileName(typed, current);
+    PieceIdentity typed, current;
+    identityAt(composed, &typed);
+    identityAt(state.destPath, &current);
+    return sameFile(typed, current);
 }
 
 int dropEmptyDestination()

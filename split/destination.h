@@ -8,5 +8,6 @@ int prepareDestination();
 int dropEmptyDestination();
 // Tells the user that destPath holds another file than the one made for the piece.
 int reportChangedDestination();
-// Whether a Destination text, composed as prepareDestination would, names the file at destPath.
+// Whether a Destination text, composed as prepareDestination would, names the very file
+// at destPath, by whatever path.
 int namesDestinationFile(const char *text);

@@ -268,9 +268,8 @@ int failedPieceIsKept()
 void dropFailedPiece()
 {
     if (state.pieceCount >= recordSlots || !state.piecePaths[state.pieceCount][0]) return;
-    char full[pathSize];
-    recordPiecePath(full);
-    if (!sameFileName(full, state.piecePaths[state.pieceCount]))
+    // The new place may be the failed attempt's own file, reached by another path.
+    if (!sameFile(state.destIdentity, state.pieceIdentities[state.pieceCount]))
         deleteOwnFile(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]);
     state.piecePaths[state.pieceCount][0] = 0;
 }

@@ -148,3 +148,19 @@ uint64_t fileSize(const std::string &path)
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
     return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+std::string byRootDrive(const std::string &path)
+{
+    using UnixName = char *(__cdecl *)(const WCHAR *);
+    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(proc));
+    WCHAR wide[MAX_PATH];
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return "";
+    char *name = unixName(wide);
+    if (!name) return "";
+    std::string rooted = std::string("Z:") + name;
+    HeapFree(GetProcessHeap(), 0, name);
+    for (char &c : rooted)
+        if (c == '/') c = '\\';
+    return rooted;
+}
