@@ -264,6 +264,7 @@ TEST_F(SmallDrive, AFailedPieceNamedByAnotherPathIsWrittenAgainInItsOwnFile)
     if (HasFatalFailure()) return;
     std::string other = byRootDrive(piece);
     ASSERT_EQ(other.substr(0, 3), "Z:\\") << piece;
+    ASSERT_EQ(other.find(':', 2), std::string::npos) << "a path a user could type: " << other;
     ASSERT_TRUE(DeleteFileA((*place / "filler").c_str()));
 
     s.type(DestField, other);
