@@ -127,7 +127,8 @@ void refuseChangedPieceFile()
     if (rewindPiece()) invalidate(state.restRect);
     invalidate(state.gaugeRect);
     UpdateWindow(state.mainWindow);
-    reportChangedDestination();
+    reportChangedDestination(state.failedPieceDropped);
+    state.failedPieceDropped = 0;
     backToDestinationStep();
     SetFocus(state.destEdit);
 }
@@ -148,6 +149,7 @@ int setUpPiece(uint32_t size)
 {
     int ready = copyState() == Active ? markPieceStart() : rewindPiece();
     if (!ready) return 0;
+    state.failedPieceDropped = 0;
     takePiece(size);
     if (copyState() == Failed) dropFailedPiece();
     return 1;

@@ -251,6 +251,47 @@ TEST_F(SmallDrive, AFailedPieceGoesToTheDestinationTypedAfterIt)
     EXPECT_EQ(sha256File(other / "new\\data.bin"), sha256(bytes)) << output;
 }
 
+// The new place is prepared and the failed attempt's part deleted for it; then, as the
+// writer starts, another disk's file takes the new place. Nothing is written there, and
+// the message says what was deleted.
+TEST_F(SmallDrive, AMovedPieceRefusedAtItsNewPlaceSaysItsFailedPartWasDeleted)
+{
+    TempFolder folder;
+    DriveFolder other("R:", "moved");
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 444, 27);
+    std::string piece = *place / "p01";
+    Session s;
+    failFirstPiece(s, folder, bytes, piece);
+    if (HasFatalFailure()) return;
+    std::string moved = other / "part1";
+    s.type(DestField, moved);
+    s.pressOkCatchingWriter([&] {
+        DeleteFileA(moved.c_str());
+        writeFile(moved, "another disk's");
+    });
+    SeenBox box = s.answer(IDOK, 60000);
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_EQ(withoutCarriageReturns(box.text),
+              moved + "\nis no longer the file made for this piece: another disk or another file is there now.\n"
+                      "Nothing was written there; the part of the piece written before it failed was deleted. "
+                      "Confirm the destination again.");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_FALSE(fileExists(piece));
+    EXPECT_EQ(readFile(moved), "another disk's");
+
+    // Confirmed at another place, the piece is written there whole, from its start.
+    std::string again = other / "part2";
+    ASSERT_TRUE(s.acceptDestination(again));
+    ASSERT_EQ(s.writePiece("3000000"), Session::NextPiece);
+    EXPECT_EQ(readFile(again), bytes.substr(0, 3000000));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(moved), "another disk's");
+    std::string output = rejoin(other.path(), "data.bat");
+    EXPECT_EQ(sha256File(other / "data.bin"), sha256(bytes)) << output;
+}
+
 // The failed piece's own file named by another path (here Z:, the same tmpfs as S:): the
 // piece is written again into that file, with no question about replacing it and nothing
 // deleted.
