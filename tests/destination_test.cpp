@@ -445,9 +445,9 @@ TEST_F(Destination, ChangeKeepsAPieceFileAnotherProgramHolds)
 }
 
 // Both of Windows' roads delete the file through the handle: a file held so goes when the
-// handle closes, and a file that took its name meanwhile is never hit. (Windows deletes
-// the renamed file itself; Wine's server unlinks by name once it has checked the inode,
-// so there it stays.) Wine has both calls; 2000 and XP have only ntdll's.
+// handle closes, and a file that took its name meanwhile is never hit, as a delete by
+// name would hit it. (Windows deletes the renamed file itself; Wine keeps it, so nothing
+// is said of it here.) Wine has both calls; 2000 and XP have only ntdll's.
 TEST_F(Destination, DeletesGoThroughTheHandleOnBothRoads)
 {
     const char *roads[] = {"kernel32", "ntdll", "chosen"};
