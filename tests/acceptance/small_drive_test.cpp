@@ -54,7 +54,8 @@ TEST_F(SmallDrive, MaxShowsTheRoomForThePieceAndOneByteMoreIsRefused)
 {
     TempFolder folder;
     std::string source = folder / "data.bin";
-    std::string bytes = randomBytes(5000, 21);
+    // More than the whole drive holds, so that the size typed is what the piece will hold.
+    std::string bytes = randomBytes(5 * 1024 * 1024, 21);
     writeFile(source, bytes);
     Session s;
     ASSERT_TRUE(s.start("", folder.path()));
@@ -66,7 +67,6 @@ TEST_F(SmallDrive, MaxShowsTheRoomForThePieceAndOneByteMoreIsRefused)
     s.press(MaxButton);
     EXPECT_TRUE(waitUntil([&] { return s.text(SizeField) == std::to_string(free); })) << s.text(SizeField);
 
-    // The request is judged, not the rest of the source that it would be cut to.
     s.type(SizeField, std::to_string(free + 1));
     s.press(OkButton);
     SeenBox box = s.answer();
@@ -110,10 +110,35 @@ TEST_F(SmallDrive, MaxShowsTheRoomForThePieceAndOneByteMoreIsRefused)
     s.press(OkButton);
     EXPECT_EQ(s.answer(IDYES).caption, "Kestrand");
     ASSERT_TRUE(s.waitPhase(sizePhase));
-    ASSERT_EQ(s.writePiece(std::to_string(room)), Session::Ended);  // equal: accepted
-    EXPECT_EQ(s.exitCode(), 0);
+    ASSERT_EQ(s.writePiece(std::to_string(room)), Session::NextPiece);  // equal: accepted
     EXPECT_TRUE(s.boxes.empty());
-    EXPECT_EQ(readFile(piece), bytes);
+    EXPECT_EQ(readFile(piece), bytes.substr(0, size_t(room)));
+    ASSERT_TRUE(s.acceptDestination(folder / "p02"));
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    ASSERT_TRUE(MoveFileExA(piece.c_str(), (folder / "p01").c_str(), MOVEFILE_COPY_ALLOWED));
+    std::string output = rejoin(folder.path(), "data.bat");
+    EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
+}
+
+// The piece holds the size typed or the rest of the file, whichever is smaller, and only
+// that is held against the room: any size at least as large as the rest will do.
+TEST_F(SmallDrive, TheLastPieceIsJudgedByTheRestItHolds)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(150000, 25);
+    writeFile(folder / "data.bin", bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination(*place / "p01"));
+    ASSERT_EQ(s.writePiece("50000"), Session::NextPiece);
+    ASSERT_TRUE(s.acceptDestination(*place / "p02"));
+    ASSERT_LT(freeBytes(), 999999999u);
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    for (const SeenBox &box : s.boxes) ADD_FAILURE() << box.text;
+    EXPECT_EQ(readFile(*place / "p02"), bytes.substr(50000));
     std::string output = rejoin(place->path(), "data.bat");
     EXPECT_EQ(sha256File(*place / "data.bin"), sha256(bytes)) << output;
 }
@@ -224,6 +249,81 @@ TEST_F(SmallDrive, AFailedPieceGoesToTheDestinationTypedAfterIt)
     EXPECT_EQ(s.exitCode(), 0);
     std::string output = rejoin(other / "new", "data.bat");
     EXPECT_EQ(sha256File(other / "new\\data.bin"), sha256(bytes)) << output;
+}
+
+// The new place is prepared and the failed attempt's part deleted for it; then, as the
+// writer starts, another disk's file takes the new place. Nothing is written there, and
+// the message says what was deleted.
+TEST_F(SmallDrive, AMovedPieceRefusedAtItsNewPlaceSaysItsFailedPartWasDeleted)
+{
+    TempFolder folder;
+    DriveFolder other("R:", "moved");
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 444, 27);
+    std::string piece = *place / "p01";
+    Session s;
+    failFirstPiece(s, folder, bytes, piece);
+    if (HasFatalFailure()) return;
+    std::string moved = other / "part1";
+    s.type(DestField, moved);
+    s.pressOkCatchingWriter([&] {
+        DeleteFileA(moved.c_str());
+        writeFile(moved, "another disk's");
+    });
+    SeenBox box = s.answer(IDOK, 60000);
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_EQ(withoutCarriageReturns(box.text),
+              moved + "\nis no longer the file made for this piece: another disk or another file is there now.\n"
+                      "Nothing was written there; the part of the piece written before it failed was deleted. "
+                      "Confirm the destination again.");
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_FALSE(fileExists(piece));
+    EXPECT_EQ(readFile(moved), "another disk's");
+
+    // Confirmed at another place, the piece is written there whole, from its start.
+    std::string again = other / "part2";
+    ASSERT_TRUE(s.acceptDestination(again));
+    ASSERT_EQ(s.writePiece("3000000"), Session::NextPiece);
+    EXPECT_EQ(readFile(again), bytes.substr(0, 3000000));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(moved), "another disk's");
+    std::string output = rejoin(other.path(), "data.bat");
+    EXPECT_EQ(sha256File(other / "data.bin"), sha256(bytes)) << output;
+}
+
+// The failed piece's own file named by another path (here Z:, the same tmpfs as S:): the
+// piece is written again into that file, with no question about replacing it and nothing
+// deleted.
+TEST_F(SmallDrive, AFailedPieceNamedByAnotherPathIsWrittenAgainInItsOwnFile)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(3 * 1024 * 1024 + 333, 26);
+    std::string piece = *place / "p01";
+    Session s;
+    failFirstPiece(s, folder, bytes, piece);
+    if (HasFatalFailure()) return;
+    std::string other = byRootDrive(piece);
+    ASSERT_EQ(other.substr(0, 3), "Z:\\") << piece;
+    ASSERT_EQ(other.find(':', 2), std::string::npos) << "a path a user could type: " << other;
+    ASSERT_TRUE(DeleteFileA((*place / "filler").c_str()));
+
+    s.type(DestField, other);
+    s.press(OkButton);
+    ASSERT_TRUE(waitUntil([&] { return messageBoxOf(s.pid()) || s.text(DestField) == *place / "p02"; }, 60000));
+    ASSERT_FALSE(messageBoxOf(s.pid())) << s.answer(IDNO).text;
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 3000000));
+    EXPECT_EQ(filesUnder(place->path()), std::set<std::string>{"p01"});
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_EQ(readFile(*place / "p02"), bytes.substr(3000000));
+    // The small drive has no room for the joined file: bring the script and the pieces over.
+    for (const char *name : {"data.bat", "p01", "p02"})
+        ASSERT_TRUE(MoveFileExA((*place / name).c_str(), (folder / name).c_str(), MOVEFILE_COPY_ALLOWED)) << name;
+    std::string output = rejoin(folder.path(), "data.bat");
+    EXPECT_EQ(sha256File(folder / "data.bin"), sha256(bytes)) << output;
 }
 
 // The disk that fakes its size (F:), as the read-back's tests rely on it: past what it keeps
