@@ -43,6 +43,19 @@ protected:
         ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
         ASSERT_EQ(outcome, Session::Failed) << "the piece was finished although the disk filled up";
         ASSERT_LT(readFile(piece).size(), 3000000u);
+        expectDiskFullSaid(s, 1, piece);
+    }
+    // The failed piece's message, the one box its writing showed.
+    static void expectDiskFullSaid(Session &s, int number, const std::string &piece)
+    {
+        ASSERT_EQ(s.boxes.size(), 1u);
+        EXPECT_EQ(s.boxes[0].text, "Piece " + std::to_string(number) + " could not be written to " + piece +
+                                       ": There is not enough space on the disk. Ok writes the piece again; a new "
+                                       "Destination writes it elsewhere.");
+        EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+        EXPECT_EQ(s.boxes[0].icon, UINT(MB_ICONWARNING));
+        EXPECT_EQ(s.boxes[0].owner, s.window());
+        s.boxes.clear();
     }
     std::string drive;
     std::unique_ptr<DriveFolder> place;
@@ -130,7 +143,6 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     if (HasFatalFailure()) return;
     EXPECT_EQ(s.text(DestField), piece);
     EXPECT_EQ(s.text(SizeField), "3000000");
-    EXPECT_TRUE(s.boxes.empty());
 
     // The same size again does not fit the full drive: back to the piece's destination, the
     // failed attempt's file gone, and the piece is cut again from its start at the smaller
@@ -174,6 +186,7 @@ TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
     Session::Outcome outcome = s.writePiece("3500000", 120000, [&] { filled = fillDrive(filler, 1500000); });
     ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
     ASSERT_EQ(outcome, Session::Failed) << "the split ended although its last piece failed";
+    expectDiskFullSaid(s, 2, piece);
     EXPECT_LT(readFile(piece).size(), bytes.size() - 100000);
     EXPECT_FALSE(anyScriptUnder(place->path()));
     EXPECT_FALSE(anyScriptUnder(folder.path()));
