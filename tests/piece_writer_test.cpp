@@ -220,8 +220,10 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     window.onNotice = [] { state.writerRunning.store(1); };
     std::string dest = folder / "01";
     makeDestination(dest);
-    // The piece's own file cannot be written (read-only): not a lock that passes.
-    ASSERT_TRUE(SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_READONLY));
+    // A folder took the piece file's place: it cannot be opened to be written, and no
+    // waiting makes it so.
+    ASSERT_TRUE(DeleteFileA(dest.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
     startPiece(3);
     // The box is shown on the writer's own thread: hold that thread to see what it does
     // after its notification.
@@ -237,7 +239,8 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     ASSERT_TRUE(window.waitForNotices(1));
     EXPECT_EQ(WaitForSingleObject(writer, 20000), WAIT_OBJECT_0);
     CloseHandle(writer);
-    SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(folderExists(dest));
+    RemoveDirectoryA(dest.c_str());
     EXPECT_EQ(state.writerRunning.load(), 1u) << "the ended writer cleared the next writer's guard";
     state.writerRunning.store(0);
     Notice notice = window.notices()[0];
@@ -249,7 +252,6 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, window.handle());
-    EXPECT_EQ(fileSize(dest), 0u);
     EXPECT_EQ(std::string(state.pieceNames), "");
 }
 

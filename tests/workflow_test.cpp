@@ -192,7 +192,7 @@ TEST_F(Workflow, AFailedPieceIsSaidBeforeOkComesBack)
     ASSERT_EQ(answerer.count(), 1u);
     SeenBox box = answerer.boxes()[0];
     EXPECT_EQ(box.text, "Piece 1 could not be written to " + piece +
-                            ": The process cannot access the file because it is being used by another process. "
+                            ": Sharing violation. "
                             "Ok writes the piece again; a new Destination writes it elsewhere.");
     EXPECT_EQ(box.caption, "Kestrand");
     EXPECT_EQ(box.icon, UINT(MB_ICONWARNING));
@@ -206,7 +206,9 @@ TEST_F(Workflow, AFailedPieceIsSaidBeforeOkComesBack)
     EXPECT_EQ(readFile(piece), bytes.substr(0, 3000));
     EXPECT_EQ(answerer.count(), 1u);
 
-    // The other two messages, with the platform's words on one line and no full stop.
+    // The other two messages, with the platform's words on one line and no full stop (Wine's
+    // words: Windows says "Reached the end of the file." and "There is not enough space on
+    // the disk.").
     state.failureKind.store(failedSourceRead);
     state.failureError.store(ERROR_HANDLE_EOF);
     state.step = 5;
@@ -218,13 +220,13 @@ TEST_F(Workflow, AFailedPieceIsSaidBeforeOkComesBack)
     ASSERT_TRUE(answerer.waitFor(3));
     EXPECT_FALSE(answerer.waitFor(4, 500));
     EXPECT_EQ(answerer.boxes()[1].text,
-              "Piece 2 could not be read from the file being split: Reached the end of the file. Ok tries again.");
+              "Piece 2 could not be read from the file being split: End of file. Ok tries again.");
     EXPECT_EQ(answerer.boxes()[2].text,
               "Piece 2 on F:\\p02 does not give back the bytes just written to it: the disk may be failing, or "
               "smaller than it claims. Ok writes the piece again; a new Destination writes it elsewhere.");
     char text[64];
     systemText(ERROR_DISK_FULL, text, sizeof text);
-    EXPECT_STREQ(text, "There is not enough space on the disk");
+    EXPECT_STREQ(text, "Disk full");
     systemText(0x2badf00d, text, sizeof text);
     EXPECT_STREQ(text, "error 732819469");
 }

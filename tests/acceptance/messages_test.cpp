@@ -375,8 +375,7 @@ TEST_F(Messages, APieceFileHeldByAnotherProgramIsWaitedForThenSaid)
     SeenBox box = s.answer(IDOK, 60000, [&] { CloseHandle(held); });
     expectBox(box, "Kestrand",
               "Piece 2 could not be written to " + second +
-                  ": The process cannot access the file because it is being used by another process. Ok writes the "
-                  "piece again; a new Destination writes it elsewhere.",
+                  ": Sharing violation. Ok writes the piece again; a new Destination writes it elsewhere.",
               MB_ICONWARNING, okOnly);
     ASSERT_TRUE(s.waitPhase(destinationPhase));
     EXPECT_EQ(s.text(DestField), second);

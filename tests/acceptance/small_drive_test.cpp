@@ -50,7 +50,7 @@ protected:
     {
         ASSERT_EQ(s.boxes.size(), 1u);
         EXPECT_EQ(s.boxes[0].text, "Piece " + std::to_string(number) + " could not be written to " + piece +
-                                       ": There is not enough space on the disk. Ok writes the piece again; a new "
+                                       ": Disk full. Ok writes the piece again; a new "
                                        "Destination writes it elsewhere.");
         EXPECT_EQ(s.boxes[0].caption, "Kestrand");
         EXPECT_EQ(s.boxes[0].icon, UINT(MB_ICONWARNING));

@@ -53,7 +53,7 @@ TEST_F(FullDriveWorkflow, MiddlePieceFailsOnAFullDriveAndIsWrittenWholeAfterSpac
     ASSERT_TRUE(pieceFailedShown());
     ASSERT_TRUE(answerer.waitFor(1));
     EXPECT_EQ(answerer.boxes()[0].text, "Piece 2 could not be written to " + pieces / "02" +
-                                            ": There is not enough space on the disk. Ok writes the piece again; "
+                                            ": Disk full. Ok writes the piece again; "
                                             "a new Destination writes it elsewhere.");
     EXPECT_EQ(state.pieceCount, 1u);
     EXPECT_LT(fileSize(pieces / "02"), uint64_t(secondBytes));
