@@ -407,6 +407,7 @@ TEST_F(PieceWriterTest, APieceFileHeldByAnotherProgramIsWaitedForThenFails)
     writeFile(folder / "data.bin", source);
     openSource(folder / "data.bin");
     TestWindow window;
+    BoxAnswerer answerer({IDOK});  // a box of the writer's would be a stopped split's
     std::string dest = folder / "01";
     makeDestination(dest);
     state.destMade.store(1);
@@ -438,4 +439,5 @@ TEST_F(PieceWriterTest, APieceFileHeldByAnotherProgramIsWaitedForThenFails)
     EXPECT_EQ(notice.failureKind, uint32_t(failedNot));
     EXPECT_EQ(notice.pieceCount, 1u);
     EXPECT_TRUE(fileBytes(dest) == source.substr(0, 1000));
+    EXPECT_EQ(answerer.count(), 0u);
 }
