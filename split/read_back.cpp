@@ -11,12 +11,13 @@ namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-// Past the system's cache, so that the disk itself answers. Windows then asks that the
-// buffer's address, every read's size and every file offset be multiples of the volume's
-// sector size: the logical sector on 2000 and XP; on Vista and later the buffer aligned to
-// the physical sector, which is 4,096 bytes on 512e and 4Kn drives. checkBuffer is aligned
-// to 8,192 bytes and every read asks for 64 KiB from a multiple of 64 KiB, so the only short
-// read is the last one, at the end of the file, which Windows allows.
+// Past the system's cache, so that the disk itself answers. Windows then asks that every
+// read's size and file offset be multiples of the volume's sector size, and the buffer be
+// aligned to the physical sector: on 2000 and XP, which know one sector size, the logical
+// one (512 bytes, or 2,048 on optical media); on Vista and later the physical one, 4,096
+// bytes on 512e and 4Kn drives. checkBuffer is aligned to 8,192 bytes and every read asks
+// for 64 KiB from a multiple of 64 KiB, so the only short read is the last, at the end of
+// the file, which Windows allows.
 constexpr DWORD pastTheCache = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD throughTheCache = FILE_FLAG_SEQUENTIAL_SCAN;
 
