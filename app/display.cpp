@@ -16,6 +16,9 @@ constexpr RECT gaugeArea{396, 119, 433, 170};
 
 const COLORREF emptyColour = RGB(0, 100, 30);
 const COLORREF fillColour = RGB(80, 250, 120);
+// Amber: the piece read back from its disk, told apart from both greens and the teal
+// background at a glance.
+const COLORREF checkColour = RGB(255, 160, 0);
 
 constexpr int labelX = 14;
 struct Label {
@@ -47,12 +50,12 @@ void fillBand(HDC dc, LONG top, LONG bottom, HBRUSH brush)
 }
 
 // Band drawing from the piece writer's thread, on a device context of its own.
-void fillOnWindow(LONG top, LONG bottom)
+void fillOnWindow(LONG top, LONG bottom, HBRUSH brush)
 {
     HDC dc = GetDC(state.mainWindow);
     if (!dc) return;
     SelectClipRgn(dc, state.gaugeRegion);
-    fillBand(dc, top, bottom, state.fillBrush);
+    fillBand(dc, top, bottom, brush);
     ReleaseDC(state.mainWindow, dc);
 }
 
@@ -102,6 +105,7 @@ void buildGauge()
     combineIntoGauge(CreateEllipticRgn(420, 118, 445, 143), RGN_DIFF);
     state.emptyBrush = CreateSolidBrush(emptyColour);
     state.fillBrush = CreateSolidBrush(fillColour);
+    state.checkBrush = CreateSolidBrush(checkColour);
 }
 
 LRESULT paintWindow()
@@ -114,6 +118,8 @@ LRESULT paintWindow()
     drawFigures(dc);
     int32_t level = state.gaugeLevel.load(std::memory_order_relaxed);
     if (level != 0) drawGaugeLevel(dc, level);
+    int32_t checked = state.checkLevel.load(std::memory_order_relaxed);
+    if (checked > 0) drawCheckLevel(dc, checked);
     EndPaint(state.mainWindow, &paint);
     return 0;
 }
@@ -127,12 +133,25 @@ void drawGaugeLevel(HDC dc, int32_t level)
     SelectClipRgn(dc, nullptr);
 }
 
+void drawCheckLevel(HDC dc, int32_t level)
+{
+    SelectClipRgn(dc, state.gaugeRegion);
+    fillBand(dc, gaugeArea.bottom - level, gaugeArea.bottom, state.checkBrush);
+    SelectClipRgn(dc, nullptr);
+}
+
 void drawGaugeStep(int32_t oldLevel, int32_t newLevel)
 {
-    fillOnWindow(gaugeArea.bottom - newLevel, gaugeArea.bottom - oldLevel);
+    fillOnWindow(gaugeArea.bottom - newLevel, gaugeArea.bottom - oldLevel, state.fillBrush);
 }
 
 void drawGaugeFull()
 {
-    fillOnWindow(gaugeArea.top, gaugeArea.bottom);
+    fillOnWindow(gaugeArea.top, gaugeArea.bottom, state.fillBrush);
+}
+
+// Level 0 is no row checked yet: the band starts at the flask's base.
+void drawCheckStep(int32_t oldLevel, int32_t newLevel)
+{
+    fillOnWindow(gaugeArea.bottom - newLevel, gaugeArea.bottom - oldLevel, state.checkBrush);
 }

@@ -283,6 +283,7 @@ void teardown()
     deleteObject(state.backgroundBrush);
     deleteObject(state.emptyBrush);
     deleteObject(state.fillBrush);
+    deleteObject(state.checkBrush);
     deleteObject(state.editFont);
     if (state.copyState.load(std::memory_order_relaxed) != Stopped) writeRejoinScript();
     deleteObject(state.gaugeRegion);

@@ -363,6 +363,7 @@ LRESULT onPieceFinished()
         invalidate(state.freeRect);
         invalidate(state.gaugeRect);
         UpdateWindow(state.mainWindow);
+        reportFailedPiece();
         enable(state.destEdit, TRUE);
         enable(state.okButton, TRUE);
         return 0;

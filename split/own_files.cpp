@@ -4,6 +4,9 @@
 
 namespace {
 
+constexpr DWORD passingLockMs = 2000;
+constexpr DWORD lockPollMs = 50;
+
 int isAbsent(DWORD error)
 {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -77,7 +80,9 @@ HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *holds = isAbsent(GetLastError()) ? holdsNothing : holdsFileInUse;
+        DWORD error = GetLastError();
+        *holds = isAbsent(error) ? holdsNothing : holdsFileInUse;
+        SetLastError(error);  // the caller tells a passing lock by it
         return file;
     }
     PieceIdentity now;
@@ -89,6 +94,20 @@ HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds
     CloseHandle(file);
     *holds = holdsOtherFile;
     return INVALID_HANDLE_VALUE;
+}
+
+int isPassingLock(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+int waitOutPassingLock(DWORD error, DWORD started)
+{
+    if (!isPassingLock(error) || GetTickCount() - started >= passingLockMs ||
+        state.copyState.load(std::memory_order_relaxed) != Active)
+        return 0;
+    Sleep(lockPollMs);
+    return 1;
 }
 
 int emptyOpenFile(HANDLE file)

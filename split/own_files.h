@@ -25,6 +25,11 @@ int closeAndRecord(HANDLE file, const char *path, PieceIdentity *identity);
 // Opens the file at path to write it in place, neither creating nor emptying it, when it
 // is `made`. Otherwise returns INVALID_HANDLE_VALUE with *holds saying what is there.
 HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds);
+// A virus scanner or a sync client may hold a file just made or closed for a moment:
+// after an open refused with `error` at GetTickCount() `started`, waits a little and
+// returns 1 while such a lock may still pass (about two seconds) and no stop was asked for.
+int waitOutPassingLock(DWORD error, DWORD started);
+int isPassingLock(DWORD error);
 // Cuts an open file to nothing.
 int emptyOpenFile(HANDLE file);
 // Deletes the file at path only when it is `made`, and says what the path held:

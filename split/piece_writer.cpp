@@ -9,6 +9,8 @@
 #include "app/workflow.h"
 #include "split/own_files.h"
 #include "split/names.h"
+#include "split/piece_hash.h"
+#include "split/read_back.h"
 #include "state/report.h"
 #include "state/split_state.h"
 
@@ -39,49 +41,46 @@ void failPiece()
     state.copyState.compare_exchange_strong(expected, Failed, relaxed, relaxed);
 }
 
-// The piece's SHA-1 goes into its script, for the join to check the bytes. Where the
-// platform cannot compute it the split goes on, and the script says it checks sizes only.
-void startHash()
+// A failure the window will name to the user: what failed and the platform's word for it.
+void failPieceFor(uint32_t kind, DWORD error)
 {
-    state.pieceHash = 0;
-    state.hashProvider = 0;
-    if (!CryptAcquireContextA(&state.hashProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        state.hashProvider = 0;
-        return;
-    }
-    if (!CryptCreateHash(state.hashProvider, CALG_SHA1, 0, 0, &state.pieceHash)) state.pieceHash = 0;
+    if (!isActive()) return;
+    state.failureKind.store(kind, relaxed);
+    state.failureError.store(error, relaxed);
+    failPiece();
 }
 
-// A block is hashed once it is written: the hash covers exactly the bytes in the piece.
-void hashBlock(uint32_t bytes)
+// A read or write that moved fewer bytes than asked but reported no error.
+DWORD errorOrShort(BOOL done, DWORD shortError)
 {
-    if (state.pieceHash && !CryptHashData(state.pieceHash, reinterpret_cast<const BYTE *>(state.ioBuffer), bytes, 0)) {
-        CryptDestroyHash(state.pieceHash);
-        state.pieceHash = 0;
-    }
-}
-
-// Into the slot of this attempt, next to its identity.
-void finishHash(PieceHash *hash)
-{
-    DWORD size = hashSize;
-    hash->known = state.pieceHash && CryptGetHashParam(state.pieceHash, HP_HASHVAL, hash->bytes, &size, 0) &&
-                  size == DWORD(hashSize);
-    if (state.pieceHash) CryptDestroyHash(state.pieceHash);
-    if (state.hashProvider) CryptReleaseContext(state.hashProvider, 0);
-    state.pieceHash = 0;
-    state.hashProvider = 0;
+    return done ? shortError : GetLastError();
 }
 
 // One block from the source into the piece. A short read fails too, so no stale
 // buffer bytes ever reach the piece.
-int copyBlock(HANDLE piece, uint32_t bytes)
+int readBlock(uint32_t bytes)
 {
     DWORD got = 0;
-    if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes) return 0;
+    BOOL done = ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr);
+    if (done && got == bytes) return 1;
+    failPieceFor(failedSourceRead, errorOrShort(done, ERROR_HANDLE_EOF));
+    return 0;
+}
+
+int writeBlock(HANDLE piece, uint32_t bytes)
+{
     DWORD written = 0;
-    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes) return 0;
-    hashBlock(bytes);
+    BOOL done = WriteFile(piece, state.ioBuffer, bytes, &written, nullptr);
+    if (done && written == bytes) return 1;
+    failPieceFor(failedWrite, errorOrShort(done, ERROR_WRITE_FAULT));
+    return 0;
+}
+
+// A block is hashed once it is written: the hash covers exactly the bytes in the piece.
+int copyBlock(HANDLE piece, uint32_t bytes)
+{
+    if (!readBlock(bytes) || !writeBlock(piece, bytes)) return 0;
+    hashBytes(state.ioBuffer, bytes);
     return 1;
 }
 
@@ -98,7 +97,7 @@ void raiseGauge(int32_t level)
 void copyFullBlocks(HANDLE piece, uint32_t total)
 {
     while (state.pieceBytes.load(relaxed) > blockSize && isActive()) {
-        if (!copyBlock(piece, blockSize)) return failPiece();
+        if (!copyBlock(piece, blockSize)) return;
         uint32_t left = state.pieceBytes.load(relaxed) - blockSize;
         state.pieceBytes.store(left, relaxed);
         raiseGauge(progressLevel(left, total));
@@ -109,15 +108,8 @@ void copyFullBlocks(HANDLE piece, uint32_t total)
 void copyLastBlock(HANDLE piece)
 {
     uint32_t bytes = state.pieceBytes.load(relaxed);
-    if (bytes == 0 || !isActive()) return;
-    DWORD got = 0;
-    if (!ReadFile(state.sourceHandle, state.ioBuffer, bytes, &got, nullptr) || got != bytes)
-        return failPiece();
-    DWORD written = 0;
-    if (!WriteFile(piece, state.ioBuffer, bytes, &written, nullptr) || written != bytes)
-        failPiece();
-    else
-        hashBlock(bytes);
+    if (bytes == 0 || !isActive() || !readBlock(bytes)) return;
+    if (writeBlock(piece, bytes)) hashBytes(state.ioBuffer, bytes);
     state.gaugeLevel.store(fullLevel, relaxed);
     drawGaugeFull();
 }
@@ -173,9 +165,38 @@ void listPiece()
 // a renewed attempt or a delete will hold it to.
 void closePiece(HANDLE piece)
 {
-    if (isActive() && !FlushFileBuffers(piece)) failPiece();
+    if (isActive() && !FlushFileBuffers(piece)) failPieceFor(failedWrite, GetLastError());
+    if (!closeAndRecord(piece, state.destPath, &state.destIdentity)) failPieceFor(failedWrite, GetLastError());
     // A piece that cannot be told from another file could be neither joined nor looked after.
-    if (!closeAndRecord(piece, state.destPath, &state.destIdentity) || !state.destIdentity.known) failPiece();
+    if (!state.destIdentity.known) failPieceFor(failedWrite, ERROR_FILE_INVALID);
+}
+
+// A piece is listed only once its disk gives it back as written: flash that wears out and
+// sticks that claim more room than they have keep a file's size but not its bytes.
+void checkPiece(uint32_t size, const PieceHash &written)
+{
+    if (!isActive()) return;
+    DWORD error = 0;
+    switch (readBackPiece(size, written, &error)) {
+    case checkMatches: return;
+    case checkDiffers: return failPieceFor(failedReadBack, 0);
+    case checkError: return failPieceFor(failedWrite, error);
+    case checkOtherFile:
+        if (isActive()) state.pieceFileChanged.store(1, relaxed);
+        return failPiece();
+    case checkStopped: return;
+    }
+}
+
+// Held by another program for longer than a passing lock: this piece fails and the split
+// goes on. The file made for it is remembered as a failed attempt's, so that Ok writes it
+// again in place and a new Destination deletes it; a file of the user's that was agreed
+// to be replaced is not the split's until it is written, and is not remembered.
+void lockedPieceFails(DWORD error)
+{
+    if (!isActive()) return;
+    if (state.destMade.load(relaxed)) recordPiece(state.destIdentity, PieceHash{});
+    failPieceFor(failedWrite, error);
 }
 
 // The piece goes only into the file made for it at the destination step, or left by its
@@ -183,7 +204,18 @@ void closePiece(HANDLE piece)
 HANDLE openPieceFile()
 {
     PathHolds holds;
-    HANDLE piece = openOwnFile(state.destPath, state.destIdentity, &holds);
+    DWORD started = GetTickCount(), error = 0;
+    HANDLE piece;
+    for (;;) {
+        piece = openOwnFile(state.destPath, state.destIdentity, &holds);
+        if (piece != INVALID_HANDLE_VALUE || holds != holdsFileInUse) break;
+        error = GetLastError();
+        if (!waitOutPassingLock(error, started)) break;
+    }
+    if (piece == INVALID_HANDLE_VALUE && holds == holdsFileInUse && isPassingLock(error)) {
+        lockedPieceFails(error);
+        return piece;
+    }
     if (piece != INVALID_HANDLE_VALUE) {
         // The file made for the piece, a renewed attempt's, or the user's file agreed to be
         // replaced, kept whole until now: the piece starts in it from nothing.
@@ -224,6 +256,9 @@ int32_t progressLevel(uint32_t left, uint32_t total)
 
 void __cdecl writePiece(void *)
 {
+    state.failureKind.store(failedNot, relaxed);
+    state.checkLevel.store(0, relaxed);
+    uint32_t size = state.pieceBytes.load(relaxed);
     HANDLE piece = openPieceFile();
     if (piece != INVALID_HANDLE_VALUE) {
         // Every attempt hashes from the piece's start.
@@ -233,8 +268,10 @@ void __cdecl writePiece(void *)
         finishHash(&hash);
         closePiece(piece);
         recordPiece(state.destIdentity, hash);
+        checkPiece(size, hash);
         if (isActive()) listPiece();
     }
+    state.checkLevel.store(0, relaxed);
     state.gaugeLevel.store(0, relaxed);
     endPieceWriter();
 }

@@ -31,6 +31,9 @@ struct PieceHash {
     BYTE bytes[hashSize];
     int known;  // 0 when the platform could not compute it
 };
+// Why the latest attempt at a piece failed, for the window to say once it is told.
+enum : uint32_t { failedNot = 0, failedSourceRead, failedWrite, failedReadBack };
+constexpr uint32_t checkBufferSize = 65536;  // a multiple of every sector size up to 64 KiB
 constexpr int fieldTextLimit = 249;  // bytes read from an edit field, zero included
 constexpr int pathSize = 256;
 
@@ -44,11 +47,14 @@ struct SplitState {
     HFONT editFont;
     HBRUSH backgroundBrush;
     HRGN gaugeRegion;
-    HBRUSH emptyBrush, fillBrush;
+    HBRUSH emptyBrush, fillBrush, checkBrush;
     RECT destNumberRect, sizeNumberRect, restRect, freeRect, gaugeRect;
     int32_t step;
     std::atomic<uint32_t> copyState;   // shared with the piece writer
     std::atomic<int32_t> gaugeLevel;   // shared with the piece writer
+    // Rows of the flask read back and checked so far, drawn over the full flask; 0 while
+    // nothing is being checked. Shared with the piece writer.
+    std::atomic<int32_t> checkLevel;
     DecimalCount remaining;
     DecimalCount freeSpace;
     uint32_t freeLow;
@@ -90,6 +96,13 @@ struct SplitState {
     // Set by the writer when destPath no longer held destIdentity's file, so nothing was
     // written; the window clears it when it handles the notification.
     std::atomic<uint32_t> pieceFileChanged;
+    // Set by the writer before its notification when a piece fails: what failed, and the
+    // platform's error code for it; read by the window as it handles the notification.
+    std::atomic<uint32_t> failureKind;
+    std::atomic<uint32_t> failureError;
+    // The writer's own buffer for reading a piece back past the system's cache: such reads
+    // need a buffer aligned to the disk's sector, up to 4,096 bytes in practice.
+    alignas(8192) char checkBuffer[checkBufferSize];
     int tornDown;          // teardown has run; it runs once
     int tailTooLong;       // the command-line tail did not fit sourcePath
     HWND lastFocus;        // the control to give the focus back to on reactivation

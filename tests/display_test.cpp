@@ -13,6 +13,8 @@ namespace {
 
 const COLORREF darkGreen = RGB(0, 100, 30);
 const COLORREF lightGreen = RGB(80, 250, 120);
+const COLORREF amber = RGB(255, 160, 0);
+const COLORREF background = RGB(0, 196, 188);
 const COLORREF untouched = RGB(200, 10, 90);  // nothing of the program draws this colour
 constexpr int width = 544, height = 190;
 constexpr int gaugeBottom = 170;
@@ -79,6 +81,7 @@ protected:
         DeleteObject(state.gaugeRegion);
         DeleteObject(state.emptyBrush);
         DeleteObject(state.fillBrush);
+        DeleteObject(state.checkBrush);
         SplitFixture::TearDown();
     }
     bool inside(int x, int y) const { return inside_[size_t(y) * width + x]; }
@@ -137,6 +140,15 @@ TEST_F(DisplayTest, RegionIsAFlaskWithFlatBaseAndWaistedNeck)
     EXPECT_EQ(brush.lbColor, darkGreen);
     GetObjectA(state.fillBrush, sizeof brush, &brush);
     EXPECT_EQ(brush.lbColor, lightGreen);
+    GetObjectA(state.checkBrush, sizeof brush, &brush);
+    EXPECT_EQ(brush.lbColor, amber);
+    // The check's colour stands apart from both greens and the background: more than 180
+    // apart from each over its three channels.
+    for (COLORREF other : {darkGreen, lightGreen, background}) {
+        int apart = abs(GetRValue(amber) - GetRValue(other)) + abs(GetGValue(amber) - GetGValue(other)) +
+                    abs(GetBValue(amber) - GetBValue(other));
+        EXPECT_GT(apart, 180) << std::hex << other;
+    }
 }
 
 TEST_F(DisplayTest, EveryLevelFillsFromTheBottomInsideTheFlaskOnly)
@@ -184,6 +196,67 @@ TEST_F(DisplayTest, BandsAndFullFillDrawOnTheWindowInsideTheFlaskOnly)
     expectFlask(window.grab(), 0, gaugeBottom, false, untouched, "full");
     RECT r = state.gaugeRect;
     EXPECT_TRUE(r.left == 396 && r.top == 119 && r.right == 433 && r.bottom == 170);
+}
+
+// While a piece is read back, the full flask fills again from the bottom in amber: the
+// writer's bands and the paint pass's picture are the same.
+TEST_F(DisplayTest, CheckFillsTheFullFlaskAgainFromTheBottomInAmber)
+{
+    auto expectCheck = [&](const Pixels &p, int checkTop, int lightTop, COLORREF elsewhere, const std::string &what) {
+        int wrong = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                COLORREF want = elsewhere;
+                if (inside(x, y) && y >= checkTop && y < gaugeBottom) want = amber;
+                else if (inside(x, y) && y >= lightTop && y < gaugeBottom) want = lightGreen;
+                if (p.at(x, y) != want && wrong++ < 3)
+                    ADD_FAILURE() << what << ": pixel (" << x << "," << y << ") is " << std::hex << p.at(x, y)
+                                  << ", expected " << want;
+            }
+        EXPECT_EQ(wrong, 0) << what;
+    };
+    for (int level : {1, 20, 51}) {
+        MemoryCanvas canvas(untouched);
+        drawGaugeLevel(canvas.dc(), 51);
+        drawCheckLevel(canvas.dc(), level);
+        expectCheck(canvas.pixels(), gaugeBottom - level, 0, untouched, "check level " + std::to_string(level));
+    }
+    MemoryCanvas canvas(untouched);
+    drawGaugeLevel(canvas.dc(), 51);
+    drawCheckLevel(canvas.dc(), 20);
+    Pixels p = canvas.pixels();
+    EXPECT_EQ(p.at(415, 149), lightGreen);
+    EXPECT_EQ(p.at(415, 150), amber);
+    EXPECT_EQ(p.at(415, 169), amber);
+    EXPECT_EQ(p.at(415, 170), untouched);
+
+    // The writer's bands: from nothing checked to 3 rows, then on to 26, then to the top.
+    TestWindow window(true);
+    window.fill(untouched);
+    drawCheckStep(0, 3);
+    expectCheck(window.grab(), 167, gaugeBottom, untouched, "band 0 to 3");
+    drawCheckStep(3, 26);
+    expectCheck(window.grab(), 144, gaugeBottom, untouched, "band 3 to 26");
+    drawCheckStep(26, 51);
+    expectCheck(window.grab(), 0, gaugeBottom, untouched, "band 26 to 51");
+
+    // A repaint mid-check draws the same: the light flask and the rows checked so far.
+    TestWindow painted(true, TestWindow::PaintWindow);
+    state.step = 3;
+    state.gaugeLevel.store(51);
+    state.checkLevel.store(20);
+    InvalidateRect(painted.handle(), &state.gaugeRect, TRUE);
+    UpdateWindow(painted.handle());
+    p = painted.grab();
+    int wrong = 0;
+    for (int y = 119; y < 171; ++y)
+        for (int x = 396; x < 433; ++x) {
+            COLORREF want = !inside(x, y) ? TestWindow::background : y >= 150 ? amber : lightGreen;
+            wrong += p.at(x, y) != want;
+        }
+    EXPECT_EQ(wrong, 0) << "paint at check level 20";
+    EXPECT_EQ(p.at(415, 149), lightGreen);
+    EXPECT_EQ(p.at(415, 150), amber);
 }
 
 namespace {

@@ -15,6 +15,7 @@
 namespace {
 
 const COLORREF lightGreen = RGB(80, 250, 120);
+const COLORREF amber = RGB(255, 160, 0);
 const COLORREF untouched = RGB(200, 10, 90);
 
 std::string pieceName(int k)
@@ -136,6 +137,8 @@ TEST_F(PieceWriterTest, ReadFailuresEndThePieceFailedWithoutStaleBytes)
         Notice notice = runPiece(window, folder / "01", 2000);
         EXPECT_EQ(notice.copyState, uint32_t(Failed));
         EXPECT_EQ(notice.gaugeLevel, 0);
+        EXPECT_EQ(notice.failureKind, uint32_t(failedSourceRead));
+        EXPECT_EQ(notice.failureError, uint32_t(ERROR_ACCESS_DENIED));
         EXPECT_EQ(fileSize(folder / "01"), 0u);
         CloseHandle(state.sourceHandle);
     }
@@ -144,6 +147,8 @@ TEST_F(PieceWriterTest, ReadFailuresEndThePieceFailedWithoutStaleBytes)
         openSource(folder / "data.bin");
         Notice notice = runPiece(window, folder / "01", 2000);
         EXPECT_EQ(notice.copyState, uint32_t(Failed));
+        EXPECT_EQ(notice.failureKind, uint32_t(failedSourceRead));
+        EXPECT_EQ(notice.failureError, uint32_t(ERROR_HANDLE_EOF));
         EXPECT_TRUE(fileBytes(folder / "01") == source.substr(0, 512));
         CloseHandle(state.sourceHandle);
     }
@@ -164,6 +169,7 @@ TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
     TestWindow window(true);
     // A source shorter than the piece fails it at the first block that reads short; the
     // flask then shows the level of the last full block, filled from row `fillTop` down.
+    // A whole piece is then read back: its check fills the flask again, in amber.
     struct Case {
         uint32_t piece, available;
         uint32_t outcome;
@@ -176,7 +182,7 @@ TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
         {1024, 1000, Failed, 144}, // level 26
         {1536, 1000, Failed, 153}, // level 17
         {1536, 1500, Failed, 136}, // level 34
-        {1536, 1536, Active, 0},   // whole: the flask is full
+        {1536, 1536, Active, 0},   // whole: the flask is full, and checked
         {1976, 1964, Failed, 130}, // level 40, with 440 of 1,976 bytes left
     };
     int k = 0;
@@ -195,13 +201,15 @@ TEST_F(PieceWriterTest, GaugeFillsOnlyAsFarAsThePieceGot)
         for (int y = 0; y < p.height; ++y)
             for (int x = 0; x < p.width; ++x) {
                 bool lit = PtInRegion(state.gaugeRegion, x, y) && y >= c.fillTop && y < 170;
-                wrong += p.at(x, y) != (lit ? lightGreen : untouched);
+                COLORREF shown = c.outcome == Active && c.piece > 0 ? amber : lightGreen;
+                wrong += p.at(x, y) != (lit ? shown : untouched);
             }
         EXPECT_EQ(wrong, 0) << what;
     }
     DeleteObject(state.gaugeRegion);
     DeleteObject(state.emptyBrush);
     DeleteObject(state.fillBrush);
+    DeleteObject(state.checkBrush);
 }
 
 TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
@@ -213,9 +221,10 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     window.onNotice = [] { state.writerRunning.store(1); };
     std::string dest = folder / "01";
     makeDestination(dest);
-    // Another program holds the piece's own file.
-    HANDLE held = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // A folder took the piece file's place: it cannot be opened to be written, and no
+    // waiting makes it so.
+    ASSERT_TRUE(DeleteFileA(dest.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
     startPiece(3);
     // The box is shown on the writer's own thread: hold that thread to see what it does
     // after its notification.
@@ -231,7 +240,8 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     ASSERT_TRUE(window.waitForNotices(1));
     EXPECT_EQ(WaitForSingleObject(writer, 20000), WAIT_OBJECT_0);
     CloseHandle(writer);
-    CloseHandle(held);
+    EXPECT_TRUE(folderExists(dest));
+    RemoveDirectoryA(dest.c_str());
     EXPECT_EQ(state.writerRunning.load(), 1u) << "the ended writer cleared the next writer's guard";
     state.writerRunning.store(0);
     Notice notice = window.notices()[0];
@@ -243,7 +253,6 @@ TEST_F(PieceWriterTest, PieceFileThatCannotBeOpenedStopsTheSplit)
     EXPECT_EQ(box.icon, UINT(MB_ICONERROR));
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, window.handle());
-    EXPECT_EQ(fileSize(dest), 0u);
     EXPECT_EQ(std::string(state.pieceNames), "");
 }
 
@@ -419,4 +428,47 @@ TEST_F(PieceWriterTest, EachPieceCarriesTheSHA1OfItsBytes)
     runPiece(window, folder / "03", 0);
     EXPECT_EQ(hashText(state.pieceHashes[2]), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
     EXPECT_EQ(state.pieceCount, 3u);
+}
+
+// A scanner or a sync client holding the new piece file: a moment is waited out; a hold
+// longer than that fails the piece alone, and the split goes on.
+TEST_F(PieceWriterTest, APieceFileHeldByAnotherProgramIsWaitedForThenFails)
+{
+    std::string source = randomBytes(3000, 41);
+    writeFile(folder / "data.bin", source);
+    openSource(folder / "data.bin");
+    TestWindow window;
+    BoxAnswerer answerer({IDOK});  // a box of the writer's would be a stopped split's
+    std::string dest = folder / "01";
+    makeDestination(dest);
+    state.destMade.store(1);
+    HANDLE held = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD started = GetTickCount();
+    startPiece(1000);
+    Notice notice = finishPiece(window);
+    DWORD waited = GetTickCount() - started;
+    CloseHandle(held);
+    EXPECT_EQ(notice.copyState, uint32_t(Failed));
+    EXPECT_EQ(notice.failureKind, uint32_t(failedWrite));
+    EXPECT_EQ(notice.failureError, uint32_t(ERROR_SHARING_VIOLATION));
+    EXPECT_GE(waited, 2000u) << "the lock was not waited for";
+    EXPECT_EQ(notice.pieceCount, 0u);
+    EXPECT_EQ(fileSize(dest), 0u);
+    EXPECT_EQ(failedPieceIsKept(), 1) << "Ok could not write the piece again in place";
+
+    // Released while the writer waits: the piece is written, read back and listed.
+    ASSERT_TRUE(SetFilePointerEx(state.sourceHandle, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
+    makeDestination(dest);
+    held = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    startPiece(1000);
+    Sleep(300);
+    CloseHandle(held);
+    notice = finishPiece(window);
+    EXPECT_EQ(notice.copyState, uint32_t(Active));
+    EXPECT_EQ(notice.failureKind, uint32_t(failedNot));
+    EXPECT_EQ(notice.pieceCount, 1u);
+    EXPECT_TRUE(fileBytes(dest) == source.substr(0, 1000));
+    EXPECT_EQ(answerer.count(), 0u);
 }

@@ -9,6 +9,7 @@
 #include "support/message_boxes.h"
 #include "support/window_host.h"
 #include "support/workflow_fixture.h"
+#include "state/report.h"
 #include "state/split_state.h"
 
 
@@ -165,4 +166,67 @@ TEST_F(Workflow, ClosingWhileAPieceIsWrittenWaitsForTheWriter)
     EXPECT_EQ(state.sourceHandle, nullptr);
     ASSERT_TRUE(pumpUntil([] { return quitSeen(); }));
     EXPECT_FALSE(fileExists(folder / "Separation\\large.bat"));
+}
+
+// A failed piece is said in a box of the window's own, before Ok and Destination come back;
+// held longer than a passing lock, the piece file fails the piece alone, and Ok writes it
+// again in place once it is free.
+TEST_F(Workflow, AFailedPieceIsSaidBeforeOkComesBack)
+{
+    std::string bytes = randomBytes(5000, 9);
+    std::string source = folder / "data.bin";
+    writeFile(source, bytes);
+    acceptSource(source);
+    acceptDestination();
+    std::string piece = folder / "Separation\\01";
+    HANDLE held = CreateFileA(piece.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BOOL okWhileShown = TRUE, destinationWhileShown = TRUE;
+    BoxAnswerer answerer({IDOK}, [&](size_t) {
+        okWhileShown = IsWindowEnabled(state.okButton);
+        destinationWhileShown = IsWindowEnabled(state.destEdit);
+        CloseHandle(held);
+    });
+    writePiece("3000");
+    ASSERT_TRUE(pieceFailedShown());
+    ASSERT_EQ(answerer.count(), 1u);
+    SeenBox box = answerer.boxes()[0];
+    EXPECT_EQ(box.text, "Piece 1 could not be written to " + piece +
+                            ": Sharing violation. "
+                            "Ok writes the piece again; a new Destination writes it elsewhere.");
+    EXPECT_EQ(box.caption, "Kestrand");
+    EXPECT_EQ(box.icon, UINT(MB_ICONWARNING));
+    EXPECT_EQ(box.owner, state.mainWindow);
+    EXPECT_FALSE(okWhileShown);
+    EXPECT_FALSE(destinationWhileShown);
+    EXPECT_EQ(enabledControls(), failedPhase);
+
+    writePiece("3000");
+    EXPECT_EQ(state.step, 4);
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 3000));
+    EXPECT_EQ(answerer.count(), 1u);
+
+    // The other two messages, with the platform's words on one line and no full stop (Wine's
+    // words: Windows says "Reached the end of the file." and "There is not enough space on
+    // the disk.").
+    state.failureKind.store(failedSourceRead);
+    state.failureError.store(ERROR_HANDLE_EOF);
+    state.step = 5;
+    reportFailedPiece();
+    state.failureKind.store(failedReadBack);
+    strcpy(state.destPath, "F:\\p02");
+    reportFailedPiece();
+    reportFailedPiece();  // nothing recorded: nothing said
+    ASSERT_TRUE(answerer.waitFor(3));
+    EXPECT_FALSE(answerer.waitFor(4, 500));
+    EXPECT_EQ(answerer.boxes()[1].text,
+              "Piece 2 could not be read from the file being split: End of file. Ok tries again.");
+    EXPECT_EQ(answerer.boxes()[2].text,
+              "Piece 2 on F:\\p02 does not give back the bytes just written to it: the disk may be failing, or "
+              "smaller than it claims. Ok writes the piece again; a new Destination writes it elsewhere.");
+    char text[64];
+    systemText(ERROR_DISK_FULL, text, sizeof text);
+    EXPECT_STREQ(text, "Disk full");
+    systemText(0x2badf00d, text, sizeof text);
+    EXPECT_STREQ(text, "error 732819469");
 }

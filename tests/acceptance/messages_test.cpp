@@ -333,3 +333,60 @@ TEST_F(Messages, SizesThatTwentyPiecesCannotFinishAreRefusedBeforeAnythingIsWrit
     t.press(CancelButton);
     EXPECT_EQ(t.exitCode(), 0);
 }
+
+namespace {
+
+DWORD WINAPI letGoSoon(void *file)
+{
+    Sleep(300);
+    CloseHandle(file);
+    return 0;
+}
+
+}  // namespace
+
+// A scanner or a sync client may hold a new piece file: this process holds it unshared.
+// Held for a moment, the piece is written as if nothing had happened; held for longer, the
+// piece fails with the write message, the split goes on, and Ok writes it again in place.
+TEST_F(Messages, APieceFileHeldByAnotherProgramIsWaitedForThenSaid)
+{
+    toSize();
+    std::string piece = folder / "Separation\\01";
+    HANDLE held = INVALID_HANDLE_VALUE;
+    auto hold = [&] { held = CreateFileA(piece.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); };
+    // Taken while the writer's thread is being made, let go 300 ms after: the writer's
+    // first open meets it.
+    ASSERT_EQ(s.writePiece("1000", 120000, [&] {
+        hold();
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        HANDLE letGo = CreateThread(nullptr, 0, letGoSoon, held, 0, nullptr);
+        ASSERT_NE(letGo, nullptr);
+        CloseHandle(letGo);
+    }), Session::NextPiece);
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_EQ(readFile(piece), bytes.substr(0, 1000));
+
+    ASSERT_TRUE(s.acceptDestination());
+    std::string second = folder / "Separation\\02";
+    piece = second;
+    s.type(SizeField, "1500");
+    s.pressOkCatchingWriter(hold);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    SeenBox box = s.answer(IDOK, 60000, [&] { CloseHandle(held); });
+    expectBox(box, "Kestrand",
+              "Piece 2 could not be written to " + second +
+                  ": Sharing violation. Ok writes the piece again; a new Destination writes it elsewhere.",
+              MB_ICONWARNING, okOnly);
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(s.text(DestField), second);
+    EXPECT_EQ(readFile(second), "");
+    // From the failed phase, which shows as a destination phase: done once the next name shows.
+    s.press(OkButton);
+    ASSERT_TRUE(waitUntil([&] { return s.text(DestField) == folder / "Separation\\03"; }, 60000));
+    EXPECT_TRUE(s.noBoxFor(500));
+    EXPECT_EQ(readFile(second), bytes.substr(1000, 1500));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    std::string output = rejoin(folder / "Separation", "data.bat");
+    EXPECT_EQ(readFile(folder / "Separation\\data.bin"), bytes) << output;
+}

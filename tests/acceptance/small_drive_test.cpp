@@ -43,6 +43,19 @@ protected:
         ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
         ASSERT_EQ(outcome, Session::Failed) << "the piece was finished although the disk filled up";
         ASSERT_LT(readFile(piece).size(), 3000000u);
+        expectDiskFullSaid(s, 1, piece);
+    }
+    // The failed piece's message, the one box its writing showed.
+    static void expectDiskFullSaid(Session &s, int number, const std::string &piece)
+    {
+        ASSERT_EQ(s.boxes.size(), 1u);
+        EXPECT_EQ(s.boxes[0].text, "Piece " + std::to_string(number) + " could not be written to " + piece +
+                                       ": Disk full. Ok writes the piece again; a new "
+                                       "Destination writes it elsewhere.");
+        EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+        EXPECT_EQ(s.boxes[0].icon, UINT(MB_ICONWARNING));
+        EXPECT_EQ(s.boxes[0].owner, s.window());
+        s.boxes.clear();
     }
     std::string drive;
     std::unique_ptr<DriveFolder> place;
@@ -155,7 +168,6 @@ TEST_F(SmallDrive, DiskFillingUpDuringAPieceIsOfferedAgain)
     if (HasFatalFailure()) return;
     EXPECT_EQ(s.text(DestField), piece);
     EXPECT_EQ(s.text(SizeField), "3000000");
-    EXPECT_TRUE(s.boxes.empty());
 
     // The same size again does not fit the full drive: back to the piece's destination, the
     // failed attempt's file gone, and the piece is cut again from its start at the smaller
@@ -199,6 +211,7 @@ TEST_F(SmallDrive, LastPieceFailingLeavesNoScriptUntilItIsWritten)
     Session::Outcome outcome = s.writePiece("3500000", 120000, [&] { filled = fillDrive(filler, 1500000); });
     ASSERT_TRUE(filled) << "the piece writer was not caught at its start, or the drive could not be filled";
     ASSERT_EQ(outcome, Session::Failed) << "the split ended although its last piece failed";
+    expectDiskFullSaid(s, 2, piece);
     EXPECT_LT(readFile(piece).size(), bytes.size() - 100000);
     EXPECT_FALSE(anyScriptUnder(place->path()));
     EXPECT_FALSE(anyScriptUnder(folder.path()));
@@ -450,4 +463,154 @@ TEST(FakeDrive, SlowFileHoldsItsFirstReadPast64KiBUntilTold)
     EXPECT_EQ(readOk, 1u);
     EXPECT_TRUE(read.back == small);
     for (const char *name : {"\\slow.bin", "\\slowread", "\\slowgo"}) EXPECT_TRUE(DeleteFileA((drive + name).c_str())) << name;
+}
+
+// The read-back through the program, on the disk that fakes its size.
+namespace {
+
+class FakeDriveSplit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        place.reset(new DriveFolder(fakeDrive(), "split"));
+        keeps = fakeDriveKeeps();
+    }
+    // Types a new place for the failed piece and waits until it is written there and the
+    // next piece's destination shows.
+    void moveFailedPiece(Session &s, const std::string &to, const std::string &next)
+    {
+        s.type(DestField, to);
+        s.press(OkButton);
+        ASSERT_TRUE(waitUntil([&] { return s.enabled() == destinationPhase && s.text(DestField) == next; }, 120000))
+            << s.text(DestField);
+    }
+    std::unique_ptr<DriveFolder> place;
+    uint64_t keeps = 0;
+};
+
+const char writeAgainText[] = ". Ok writes the piece again; a new Destination writes it elsewhere.";
+// Wine's words for ERROR_NOT_READY, which its read answers to the disk's EIO.
+const char notReadyText[] = "Not ready";
+
+}  // namespace
+
+// A piece larger than what the disk keeps reads back with other bytes: it is said and not
+// listed; moved to an ordinary drive it is written and checked there. A piece within what
+// the disk keeps is checked and listed; the script joins them all byte for byte.
+TEST_F(FakeDriveSplit, APiecePastWhatTheDiskKeepsFailsAndIsWrittenWholeElsewhere)
+{
+    TempFolder folder;
+    DriveFolder other("R:", "checked");
+    const uint32_t first = uint32_t(keeps) + 300000, second = 500000;
+    std::string bytes = randomBytes(first + second + 200000, 51);
+    writeFile(folder / "data.bin", bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    std::string faked = *place / "p01";
+    ASSERT_TRUE(s.acceptDestination(faked));
+    ASSERT_EQ(s.writePiece(std::to_string(first)), Session::Failed);
+    ASSERT_EQ(s.boxes.size(), 1u);
+    EXPECT_EQ(s.boxes[0].text, "Piece 1 on " + faked +
+                                   " does not give back the bytes just written to it: the disk may be failing, or "
+                                   "smaller than it claims" + writeAgainText);
+    EXPECT_EQ(s.boxes[0].caption, "Kestrand");
+    EXPECT_EQ(s.boxes[0].icon, UINT(MB_ICONWARNING));
+    EXPECT_EQ(s.boxes[0].owner, s.window());
+    EXPECT_EQ(fileSize(faked), uint64_t(first)) << "the piece stays as written";
+    EXPECT_FALSE(readFile(faked) == bytes.substr(0, first));
+    s.boxes.clear();
+
+    moveFailedPiece(s, other / "p01", other / "p02");
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_EQ(readFile(other / "p01"), bytes.substr(0, first));
+    EXPECT_TRUE(filesUnder(place->path()).empty()) << "the failed attempt's file was left";
+
+    std::string kept = *place / "p02";
+    ASSERT_TRUE(s.acceptDestination(kept));
+    ASSERT_EQ(s.writePiece(std::to_string(second)), Session::NextPiece);
+    EXPECT_TRUE(s.boxes.empty());
+    ASSERT_TRUE(s.acceptDestination(other / "p03"));
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_TRUE(s.boxes.empty());
+    ASSERT_TRUE(MoveFileExA(kept.c_str(), (other / "p02").c_str(), MOVEFILE_COPY_ALLOWED));
+    std::string output = rejoin(other.path(), "data.bat");
+    EXPECT_EQ(sha256File(other / "data.bin"), sha256(bytes)) << output;
+}
+
+// Cancel while the disk is still answering the check: the piece stays as written, nothing
+// else is touched, and no script is written. The window answers meanwhile.
+TEST_F(FakeDriveSplit, CancelDuringTheCheckLeavesThePieceAndNoScript)
+{
+    TempFolder folder;
+    std::string bytes = randomBytes(400000, 52);
+    writeFile(folder / "data.bin", bytes);
+    const std::string drive = fakeDrive(), asked = drive + "\\slowread", go = drive + "\\slowgo";
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    ASSERT_TRUE(s.acceptDestination(folder / "p01"));
+    ASSERT_EQ(s.writePiece("100000"), Session::NextPiece);
+    std::string slow = *place / "slow02";
+    ASSERT_TRUE(s.acceptDestination(slow));
+    s.type(SizeField, "150000");
+    s.press(OkButton);
+    bool checking = waitUntil([&] { return fileExists(asked); }, 60000);
+    EXPECT_TRUE(checking) << "the piece was not read back past its first 64 KiB";
+    if (checking) {
+        DWORD_PTR answer = 0;
+        EXPECT_TRUE(SendMessageTimeoutA(s.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer))
+            << "the window does not answer during the check";
+        EXPECT_EQ(s.enabled(), writingPhase);
+    }
+    // The disk answers only once the window has taken the stop: it hides as it closes.
+    s.press(CancelButton);
+    EXPECT_TRUE(waitUntil([&] { return !IsWindowVisible(s.window()); }, 20000));
+    writeFile(go, "");
+    EXPECT_EQ(s.exitCode(), 0);
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_TRUE(readFile(slow) == bytes.substr(100000, 150000)) << "the piece did not stay as written";
+    EXPECT_EQ(readFile(folder / "p01"), bytes.substr(0, 100000));
+    EXPECT_EQ(readFile(folder / "data.bin"), bytes);
+    EXPECT_FALSE(anyScriptUnder(folder.path()));
+    EXPECT_FALSE(anyScriptUnder(place->path()));
+    for (const std::string &flag : {asked, go}) EXPECT_TRUE(DeleteFileA(flag.c_str())) << flag;
+}
+
+// A read that fails during the check: the write message with the platform's words; Ok
+// writes the piece again in place, where it fails again, and a new Destination takes it.
+TEST_F(FakeDriveSplit, AReadErrorDuringTheCheckIsSaidAndThePieceGoesElsewhere)
+{
+    TempFolder folder;
+    DriveFolder other("R:", "unread");
+    std::string bytes = randomBytes(300000, 53);
+    writeFile(folder / "data.bin", bytes);
+    Session s;
+    ASSERT_TRUE(s.start("", folder.path()));
+    ASSERT_TRUE(s.acceptSource(folder / "data.bin"));
+    std::string unread = *place / "eio01";
+    ASSERT_TRUE(s.acceptDestination(unread));
+    const std::string said = "Piece 1 could not be written to " + unread + ": " + notReadyText + writeAgainText;
+    ASSERT_EQ(s.writePiece("200000"), Session::Failed);
+    ASSERT_EQ(s.boxes.size(), 1u);
+    EXPECT_EQ(s.boxes[0].text, said);
+    EXPECT_EQ(s.boxes[0].icon, UINT(MB_ICONWARNING));
+    EXPECT_EQ(fileSize(unread), 200000u);
+    s.boxes.clear();
+    s.press(OkButton);
+    EXPECT_EQ(s.answer(IDOK, 60000).text, said);
+    ASSERT_TRUE(s.waitPhase(destinationPhase));
+    EXPECT_EQ(s.text(DestField), unread);
+
+    moveFailedPiece(s, other / "p01", other / "p02");
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_FALSE(fileExists(unread));
+    ASSERT_TRUE(s.acceptDestination());
+    ASSERT_EQ(s.writePiece("999999999"), Session::Ended);
+    EXPECT_EQ(s.exitCode(), 0);
+    std::string output = rejoin(other.path(), "data.bat");
+    EXPECT_EQ(sha256File(other / "data.bin"), sha256(bytes)) << output;
 }

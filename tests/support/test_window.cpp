@@ -54,7 +54,8 @@ LRESULT CALLBACK TestWindow::proc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     TestWindow *self = reinterpret_cast<TestWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self && message == WM_USER) {
-        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount, state.gaugeLevel.load()});
+        self->notices_.push_back(Notice{state.copyState.load(), state.pieceCount, state.gaugeLevel.load(),
+                                                 state.failureKind.load(), state.failureError.load()});
         LRESULT handled = mainWindowProc(window, message, wParam, lParam);
         if (self->onNotice) self->onNotice();
         return handled;

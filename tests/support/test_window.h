@@ -15,6 +15,8 @@ struct Notice {
     uint32_t copyState;
     uint32_t pieceCount;
     int32_t gaugeLevel;
+    uint32_t failureKind = 0;  // what the writer said failed, and the platform's code for it
+    uint32_t failureError = 0;
 };
 
 // Pixels of a client area, row by row, as COLORREF values.
