@@ -109,7 +109,7 @@ void showCommandLineSource()
         reportOpenError(state.sourcePath);
         return;
     }
-    if (checkSource(state.sourcePath, 0)) SetWindowTextA(state.sourceEdit, state.sourcePath);
+    if (checkSource(state.sourcePath)) SetWindowTextA(state.sourceEdit, state.sourcePath);
 }
 
 void setStartingValues()

@@ -72,6 +72,13 @@ uint64_t restAtPieceStart()
     return countBytes(state.remaining);
 }
 
+// What the piece will really hold: the size typed, or the rest where that is smaller.
+uint64_t pieceSize(uint32_t size)
+{
+    uint64_t rest = restAtPieceStart();
+    return rest < size ? rest : size;
+}
+
 // No split is started that 20 pieces cannot finish: what this size leaves of the source
 // must fit into the pieces after it. The refusal names the least size that does, which the
 // source's limit and every earlier piece's test keep at most 999,999,999.
@@ -120,7 +127,8 @@ void refuseChangedPieceFile()
     if (rewindPiece()) invalidate(state.restRect);
     invalidate(state.gaugeRect);
     UpdateWindow(state.mainWindow);
-    reportChangedDestination();
+    reportChangedDestination(state.failedPieceDropped);
+    state.failedPieceDropped = 0;
     backToDestinationStep();
     SetFocus(state.destEdit);
 }
@@ -141,6 +149,7 @@ int setUpPiece(uint32_t size)
 {
     int ready = copyState() == Active ? markPieceStart() : rewindPiece();
     if (!ready) return 0;
+    state.failedPieceDropped = 0;
     takePiece(size);
     if (copyState() == Failed) dropFailedPiece();
     return 1;
@@ -188,7 +197,7 @@ void judgePieceSize()
     enable(state.maxButton, FALSE);
     enable(state.okButton, FALSE);
     measureRoom();
-    if (size > roomForPiece()) {
+    if (pieceSize(size) > roomForPiece()) {
         refuseTooLargePiece();
         return;
     }
@@ -289,8 +298,7 @@ void onCancel()
 void acceptSource()
 {
     if (!checkSourceName()) return;
-    if (!checkSource(state.sourcePath, 1)) return;
-    if (!checkSourceSize()) return;
+    if (!checkSource(state.sourcePath)) return;
     if (!openSource()) return;
     enable(state.browseButton, FALSE);
     enable(state.sourceEdit, FALSE);

@@ -7,7 +7,8 @@
 # Usage: run.sh [--picture] [BUILD_DIR]
 #   --picture  the demonstration for the README's picture (screenshot.sh), always on a
 #              private display, in a prefix of its own that has Windows' fonts and holds
-#              the sample where a user keeps one
+#              the sample where a user keeps one: the window while the second piece is
+#              copied, then Cancel
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
@@ -65,25 +66,30 @@ display=$(cat "$wine_dir/slot0/display")
 
 winout="Z:$(echo "$out" | tr / '\\')"
 winexe="Z:$(echo "$exe" | tr / '\\')"
-folder=$winout sample=sample.bin
+folder=$winout sample=sample.bin at_work=""
 if [ -n "$picture" ]; then
   prefix=$wine_dir/slot0/prefix
   # Windows draws the labels and buttons in its System font, a narrow bitmap font, and the
   # fields in its bitmap MS Sans Serif. Wine has neither unless given its own (Debian's
-  # fonts-wine), and stands in wider fonts: the labels would run into the figures.
+  # fonts-wine), and stands in wider fonts: the labels would run into the figures. The
+  # title bar's minimize, maximize and close buttons are glyphs of Marlett; without it
+  # Wine writes them as the letters "0 1 r".
   mkdir -p "$prefix/drive_c/windows/Fonts"
-  cp /usr/share/wine/fonts/vgasys.fon /usr/share/wine/fonts/sserife.fon "$prefix/drive_c/windows/Fonts/" || exit 1
+  cp /usr/share/wine/fonts/vgasys.fon /usr/share/wine/fonts/sserife.fon /usr/share/wine/fonts/marlett.ttf \
+    "$prefix/drive_c/windows/Fonts/" || exit 1
   # The sample where a user keeps a film, in a folder made for the picture.
   rm -rf "$prefix/drive_c/users/Ann"
   mkdir -p "$prefix/drive_c/users/Ann/Videos"
-  folder='C:\Users\Ann\Videos' sample=holiday.avi
+  folder='C:\Users\Ann\Videos' sample=holiday.avi at_work=at-work
   echo "run: the README's picture on a private display ($display)"
 else
   echo "run: no display here, so a demonstration on a private one ($display)"
 fi
-"$root/scripts/wine-run.sh" "$build/tests/kestrand_demo.exe" "$winexe" "$folder" "$sample" </dev/null
+"$root/scripts/wine-run.sh" "$build/tests/kestrand_demo.exe" "$winexe" "$folder" "$sample" $at_work </dev/null
 status=$?
 cp "$wine_dir/slot0/shots/kestrand.png" "$out/kestrand.png" 2>/dev/null
+# The picture's piece is hundreds of megabytes cut short by Cancel: nothing to look at.
+if [ -n "$picture" ]; then rm -rf "$prefix/drive_c/users/Ann"; fi
 if [ $status -eq 0 ] && [ -z "$picture" ]; then
   echo "run: sample      $out/sample.bin"
   echo "run: pieces      $out/Separation/01 02 03"

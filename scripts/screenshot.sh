@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# `make screenshot`: retakes docs/kestrand.png, the README's picture of the window in
-# the middle of a split: `make run`'s demonstration (the shipped Kestrand.exe at the second
-# piece's size) on a private display, in a prefix that has Windows' fonts and a sample in a
-# user's Videos folder (run.sh --picture). A picture whose labels reach their figures is
-# refused, and docs/kestrand.png stays as it was.
+# `make screenshot`: retakes docs/kestrand.png, the README's picture of the window at
+# work: the shipped Kestrand.exe copying the second piece of a film in a user's Videos
+# folder, its flask partly filled, on a private display, in a prefix that has Windows'
+# fonts (run.sh --picture). A picture whose labels reach their figures, or a shot the copy
+# outran, is refused, and docs/kestrand.png stays as it was.
 # Usage: screenshot.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

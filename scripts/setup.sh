@@ -8,10 +8,11 @@ set -euo pipefail
 # the host's gcc builds the preload of scripts/fast-syscalls.c (-m32 -nostdlib needs no
 # 32-bit libraries). python3-pefile reads the version resource and the manifest for the
 # release checks; fonts-wine holds Wine's bitmap System font, which the README's picture
-# is taken with (screenshot.sh).
+# is taken with (screenshot.sh). python3-fusepy (with libfuse2) and fuse3 run the tests'
+# disk that fakes its size (tests/fake_disk/fake_disk.py).
 packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           mmdebstrap googletest imagemagick zip x11-utils python3 python3-pefile xxd bc gcc
-          fonts-wine)
+          fonts-wine python3-fusepy fuse3)
 
 missing=()
 for p in "${packages[@]}"; do

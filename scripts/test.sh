@@ -35,6 +35,8 @@ start_slots "$jobs" "$build/wine" "$root" || exit 1
 echo "test: $jobs slots ready in $(( $(date +%s) - start )) s"
 
 export KESTRAND_SMALL_DRIVE=S:
+# The disk that fakes its size, and its figures in bytes (wine-slots.sh).
+export KESTRAND_FAKE_DRIVE=F: KESTRAND_FAKE_DRIVE_KEEPS=$fake_drive_keeps KESTRAND_FAKE_DRIVE_CLAIMS=$fake_drive_claims
 
 # One slot per test: CTest hands them out and the Wine wrapper reads which it got.
 resources=$KESTRAND_WINE_DIR/slots.json

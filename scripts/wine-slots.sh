@@ -1,9 +1,10 @@
 # Sourced by test.sh, run.sh and bench.sh, after wine-root.sh and inside a private mount
 # namespace. A slot is what one Wine program and its helpers need to themselves: a
-# Wine prefix with its own wineserver, an Xvfb display, the drives R: (a folder) and
-# S: (a 4 MiB tmpfs) and a folder for screenshots. Two tests in two slots cannot take
-# each other's focus, screen or server (Wine 10's server hangs when two 32-bit
-# programs drive splits in one prefix at once).
+# Wine prefix with its own wineserver, an Xvfb display, the drives R: (a folder),
+# S: (a 4 MiB tmpfs) and F: (a disk that fakes its size: it claims 64 MiB, keeps 2 MiB
+# and gives back other bytes past that; tests/fake_disk/fake_disk.py) and a folder for
+# screenshots. Two tests in two slots cannot take each other's focus, screen or server
+# (Wine 10's server hangs when two 32-bit programs drive splits in one prefix at once).
 #
 # start_slots N WINE_DIR PROJECT   makes slots 0..N-1 under WINE_DIR, with a watcher
 #                                  that takes the screenshots asked for in them
@@ -13,6 +14,46 @@ slot_xvfb_pids=()
 slot_mounts=()
 slot_dirs=()
 shooter_pid=""
+fake_drive_pids=()
+fake_drive_mounts=()
+fake_drive_keeps=$((2 * 1024 * 1024))
+fake_drive_claims=$((64 * 1024 * 1024))
+
+# The fake disk's daemon runs on the host's own Python (Debian's python3-fusepy) and ends
+# when the shell that started it does. allow_other: the Wine programs may run in a user
+# namespace of their own (in_own_binfmt).
+start_fake_drive() {
+  local mnt=$1 python=/usr/bin/python3
+  "$python" "$slot_project/tests/fake_disk/fake_disk.py" "$mnt" "$fake_drive_keeps" "$fake_drive_claims" \
+    </dev/null >"$mnt.log" 2>&1 &
+  fake_drive_pids+=($!)
+  fake_drive_mounts+=("$mnt")
+  for _ in $(seq 1 100); do
+    # Mounted, and answering with its own figures.
+    case $(findmnt -rn -o FSTYPE -M "$mnt" 2>/dev/null) in
+      fuse*) [ "$(timeout 10 stat -f -c %b "$mnt")" = $((fake_drive_claims / 4096)) ] && return 0 ;;
+    esac
+    kill -0 "${fake_drive_pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "slots: the fake disk did not mount at $mnt:" >&2
+  cat "$mnt.log" >&2
+  return 1
+}
+
+# Unmounts the fake disks (lazily when busy) and ends their daemons by their ids.
+stop_fake_drives() {
+  local m pid
+  for m in "${fake_drive_mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done
+  for pid in "${fake_drive_pids[@]}"; do
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  fake_drive_pids=()
+  fake_drive_mounts=()
+}
 
 # Xvfb picks a free number itself and tells it through a pipe. With slot_host_display
 # set, the slot uses that display (the user's own) instead.
@@ -86,6 +127,7 @@ prepare_slot_prefix() {
   fi
   ln -sfn "$dir/drives/r" "$dir/prefix/dosdevices/r:"
   ln -sfn "$dir/drives/s" "$dir/prefix/dosdevices/s:"
+  ln -sfn "$dir/drives/f" "$dir/prefix/dosdevices/f:"
 }
 
 start_slots() {
@@ -97,9 +139,10 @@ start_slots() {
     dir=$KESTRAND_WINE_DIR/slot$s
     slot_dirs+=("$dir")
     rm -rf "$dir/drives" "$dir/shots"
-    mkdir -p "$dir/drives/r" "$dir/drives/s" "$dir/shots"
+    mkdir -p "$dir/drives/r" "$dir/drives/s" "$dir/drives/f" "$dir/shots"
     mount -t tmpfs -o size=4m tmpfs "$dir/drives/s" || return 1
     slot_mounts+=("$dir/drives/s")
+    start_fake_drive "$dir/drives/f" || return 1
   done
   # After the drives, so that the root sees them.
   enter_wine_mounts "$project" || return 1
@@ -186,6 +229,7 @@ stop_slots() {
   shooter_pid=""
   for dir in "${slot_dirs[@]}"; do stop_slot_server "$dir"; done
   for pid in "${slot_xvfb_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  stop_fake_drives
   end_rest_of_run
   [ -n "${slot_project:-}" ] && leave_wine_mounts "$slot_project"
   for m in "${slot_mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done

@@ -17,7 +17,10 @@ const char replaceQuestion[] = " already exists.\r\nDo you want to replace it?";
 const char usedBySplitText[] = " is already used by this split.\r\nChoose another name for this piece.";
 const char changedFileText[] =
     "%s\r\nis no longer the file made for this piece: another disk or another file is there now.\r\n"
-    "Nothing was written or deleted. Confirm the destination again.";
+    "%s Confirm the destination again.";
+const char nothingDeletedText[] = "Nothing was written or deleted.";
+const char failedPieceDeletedText[] =
+    "Nothing was written there; the part of the piece written before it failed was deleted.";
 const char folderText[] = "%s is a folder. Type a file name.";
 constexpr UINT replaceStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr UINT usedBySplitStyle = MB_OK | MB_ICONWARNING;
@@ -300,15 +303,16 @@ int prepareDestination()
     return 1;
 }
 
+// By identity, not by name: another drive letter, a share or a junction may lead to the
+// same file under another name.
 int namesDestinationFile(const char *text)
 {
     char composed[2 * pathSize + 1];
-    char typed[pathSize], current[pathSize];
     composeDestination(text, composed);
-    DWORD typedLength = GetFullPathNameA(composed, pathSize, typed, nullptr);
-    DWORD currentLength = GetFullPathNameA(state.destPath, pathSize, current, nullptr);
-    return typedLength > 0 && typedLength < DWORD(pathSize) && currentLength > 0 &&
-           currentLength < DWORD(pathSize) && sameFileName(typed, current);
+    PieceIdentity typed, current;
+    identityAt(composed, &typed);
+    identityAt(state.destPath, &current);
+    return sameFile(typed, current);
 }
 
 int dropEmptyDestination()
@@ -316,11 +320,12 @@ int dropEmptyDestination()
     // A file the user agreed to have replaced goes only by being written.
     if (!state.destMade.load(std::memory_order_relaxed)) return 1;
     if (deleteOwnFile(state.destPath, state.destIdentity) != holdsOtherFile) return 1;
-    return reportChangedDestination();
+    return reportChangedDestination(0);
 }
 
-int reportChangedDestination()
+int reportChangedDestination(int failedPieceDeleted)
 {
-    wsprintfA(state.textBuffer, changedFileText, state.destPath);
+    wsprintfA(state.textBuffer, changedFileText, state.destPath,
+              failedPieceDeleted ? failedPieceDeletedText : nothingDeletedText);
     return tellUser(state.textBuffer, changedFileStyle);
 }

@@ -6,7 +6,9 @@ int prepareDestination();
 // agreed to have replaced is kept whole, and another file found there is kept and
 // reported. 0 after reporting.
 int dropEmptyDestination();
-// Tells the user that destPath holds another file than the one made for the piece.
-int reportChangedDestination();
-// Whether a Destination text, composed as prepareDestination would, names the file at destPath.
+// Tells the user that destPath holds another file than the one made for the piece, and
+// whether the failed attempt's file had been deleted for it.
+int reportChangedDestination(int failedPieceDeleted);
+// Whether a Destination text, composed as prepareDestination would, names the very file
+// at destPath, by whatever path.
 int namesDestinationFile(const char *text);

@@ -27,5 +27,13 @@ int closeAndRecord(HANDLE file, const char *path, PieceIdentity *identity);
 HANDLE openOwnFile(const char *path, const PieceIdentity &made, PathHolds *holds);
 // Cuts an open file to nothing.
 int emptyOpenFile(HANDLE file);
-// Deletes the file at path only when it is `made`; says what the path held.
+// Deletes the file at path only when it is `made`, and says what the path held:
+// holdsOwnFile once it is deleted, holdsFileInUse when it is `made` but was kept.
 PathHolds deleteOwnFile(const char *path, const PieceIdentity &made);
+// Whether a and b are one file, however they were reached: its volume and index.
+int sameFile(const PieceIdentity &a, const PieceIdentity &b);
+// Marks a file opened with DELETE access to go when that handle closes: through
+// SetFileInformationByHandle where Windows has it (Vista on), else NtSetInformationFile.
+int deleteThroughHandle(HANDLE file);
+int deleteThroughHandleByKernel32(HANDLE file);
+int deleteThroughHandleByNtdll(HANDLE file);

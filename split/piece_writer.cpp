@@ -268,10 +268,10 @@ int failedPieceIsKept()
 void dropFailedPiece()
 {
     if (state.pieceCount >= recordSlots || !state.piecePaths[state.pieceCount][0]) return;
-    char full[pathSize];
-    recordPiecePath(full);
-    if (!sameFileName(full, state.piecePaths[state.pieceCount]))
-        deleteOwnFile(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]);
+    // The new place may be the failed attempt's own file, reached by another path.
+    if (!sameFile(state.destIdentity, state.pieceIdentities[state.pieceCount]))
+        state.failedPieceDropped =
+            deleteOwnFile(state.piecePaths[state.pieceCount], state.pieceIdentities[state.pieceCount]) == holdsOwnFile;
     state.piecePaths[state.pieceCount][0] = 0;
 }
 

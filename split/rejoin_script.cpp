@@ -12,13 +12,14 @@
 namespace {
 
 // The script's text, one template per block, in the order the script holds them. The
-// templates go through wvsprintfA, where "%%" stands for one "%" of the script; the head
-// alone is taken as it stands.
+// templates with a "%s" go through wvsprintfA, where "%%" stands for one "%" of the
+// script; the others are taken as they stand.
 // Extensions switched on for %~dp0 and %~z, delayed expansion off so that a "!" in the
 // folder's path stays, whatever the registry says; then into the script's own folder, not
-// the one the command window stands in, and out of it again on every way out.
+// the one the command window stands in, and out of it again on every way out. A path too
+// long, or a network folder with no drive letter free, keeps it out: it says so.
 const char headText[] =
-    "@echo off\r\nsetlocal EnableExtensions DisableDelayedExpansion\r\npushd \"%~dp0\" || goto the_end";
+    "@echo off\r\nsetlocal EnableExtensions DisableDelayedExpansion\r\npushd \"%~dp0\" || goto outside";
 // Some interpreters (Wine's) expand a "%" in the folder's path again and land in another
 // folder, maybe one with other files of the pieces' names: the script must find itself.
 // The checks start again here once stopped pieces have their names back.
@@ -34,21 +35,24 @@ const char sizeTest[] =
     "goto the_end\r\n\r\n:%d";
 // Sizes cannot tell a piece whose bytes changed (failing flash, a stick that fakes its
 // size, another split's piece of the same size): each piece's SHA-1 as written, where
-// certutil (Windows 7 on) answers for the first one.
-const char checkNotice[] = "\r\necho Checking the pieces ...";
+// certutil (Windows 7 on) answers for the first one. Pieces joined on their sizes alone are
+// kept (ku): only a piece checked by its size and its bytes is ever deleted.
+const char checkNotice[] = "\r\necho Checking the pieces ...\r\nset ku=";
 const char hashCall[] = "\r\ncall :sha1 %s";
 const char certutilTest[] = "\r\nif not defined kh goto unchecked";
 const char hashTest[] = "\r\nif /i not \"%%kh%%\"==\"%s\" goto damaged";
 const char hashesChecked[] = "\r\ngoto checked";
 const char hashesUnknown[] = "\r\ngoto unchecked";
 const char checkEnd[] =
-    "\r\n\r\n:unchecked\r\n"
-    "echo The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.\r\n"
-    ":checked";
+    "\r\n\r\n:unchecked\r\nset ku=1\r\n"
+    "echo The contents of the pieces cannot be checked on this Windows, only their sizes: the pieces will be "
+    "kept.\r\n:checked";
 const char waitNotice[] = "\r\necho Please wait ...";
-// Per temporary name, then the joined file's: a file another join left under such a name
-// would be joined as a piece and then deleted.
+// Per temporary name: a file another join left under such a name would be joined as a
+// piece and then deleted. With every piece under its own name, a joined file left alone
+// is an unfinished join's, and goes on the user's word.
 const char busyTest[] = "\r\nif exist %s goto busy";
+const char leftoverTest[] = "\r\nif exist _z._9 goto leftover";
 // Per piece: its name and its temporary name; back on the way out, the other way round.
 const char renaming[] = "\r\nren %s %s";
 // Per temporary name: a piece that could not be renamed is not joined.
@@ -69,43 +73,85 @@ const char joinEnd[] =
 // From 4 GiB on, the joined size's low 32 bits: some interpreters (Wine's) show %~z so.
 // Every piece is smaller than that, so its own size test stays exact.
 const char shortSizeAlternative[] = " if not \"%%%%~zs\"==\"%lu\"";
+const char keptTest[] = "\r\nif defined ku goto kept";
 // Per temporary name; pieces copied from a CD are read-only.
 const char deletion[] = "\r\ndel /f %s";
 // Where a join that cannot be done goes: stopped before any renaming, or the partial
-// joined file away and every piece back under its own name (the renamings back follow),
+// joined file away and every piece back under its own name (:back, after the end),
 // with a window that stays until the user has read why. A join stopped midway (the window
 // closed, the computer asleep) left the pieces renamed: only the user can say that no
 // other join of them still runs, so they get their names back on a Y alone, a name only
-// where no file holds it.
+// where no file holds it. The answer is never expanded where its text could break a line.
 const char recoveryStart[] =
     "\r\ngoto the_end\r\n\r\n:interrupted\r\n"
     "echo An earlier join of these pieces was stopped and left them renamed.\r\nset kr=\r\n"
     "set /p kr=If no other join of them is running now, type Y and Enter to give them their names back: \r\n"
-    "if /i not \"%kr%\"==\"Y\" goto the_end";
+    "call :yes\r\nif not defined kr goto unanswered";
 // Per piece: its temporary name, its name, the temporary name and the name again.
 const char recovery[] = "\r\nif exist %s if not exist %s ren %s %s";
 // copy gives the joined file the read-only attribute of read-only pieces.
 const char recoveryEnd[] = "\r\nif exist _z._9 del /f _z._9\r\ngoto again";
-// The source's name.
-const char wayBack[] =
-    "\r\n\r\n:damaged\r\n"
-    "cmd /k \"echo Joining stopped: %%kp%% cannot be read or does not hold the bytes it was written with. "
+const char leftover[] =
+    "\r\n\r\n:leftover\r\n"
+    "echo An earlier join of these pieces was stopped and left its unfinished joined file _z._9.\r\nset kr=\r\n"
+    "set /p kr=If no other join of them is running now, type Y and Enter to delete _z._9: \r\n"
+    "call :yes\r\nif not defined kr goto unanswered\r\ndel /f _z._9\r\ngoto checked";
+// Every way the script stops says why in a window that stays open.
+const char stops[] =
+    "\r\n\r\n:unanswered\r\ncmd /k \"echo Joining stopped: every file is left as it was\"\r\ngoto the_end\r\n\r\n"
+    ":damaged\r\n"
+    "cmd /k \"echo Joining stopped: %kp% cannot be read or does not hold the bytes it was written with. "
     "Every piece is kept.\"\r\ngoto the_end\r\n\r\n"
     ":elsewhere\r\ncmd /k \"echo Joining stopped: the script cannot find its own folder\"\r\ngoto the_end\r\n\r\n"
     ":busy\r\n"
     "cmd /k \"echo Joining stopped: this folder holds a temporary file _?._9 of another join\"\r\n"
-    "goto the_end\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
-    ":failed\r\nif exist _z._9 del /f _z._9";
+    "goto the_end";
+// The source's name. A piece that keeps its temporary name (held open by another program)
+// is named (kb), as the user may move such files away.
+const char keptNotice[] =
+    "\r\n\r\n:kept\r\ncall :back\r\n"
+    "cmd /k \"echo %s is joined on the sizes of its pieces alone, as this Windows cannot check their contents. "
+    "The pieces are kept.%%kb%%\"\r\ngoto the_end";
+// The source's name.
 const char failedNotice[] =
-    "\r\ncmd /k \"echo Joining failed: the pieces are kept under their own names\"";
-// certutil -hashfile without an algorithm gives SHA-1 on every Windows that has it. The
-// hash is its second line (the first is translated), with blanks between the bytes on
-// Windows 7; kh stays empty where certutil is missing or says nothing.
-const char tailText[] =
+    "\r\n\r\n:taken\r\necho A file %s is already in this folder\r\n"
+    ":failed\r\nif exist _z._9 del /f _z._9\r\ncall :back\r\n"
+    "if defined kb cmd /k \"echo Joining failed:%%kb%% Every piece is kept.\"\r\n"
+    "if not defined kb cmd /k \"echo Joining failed: the pieces are kept under their own names\"";
+const char theEnd[] =
     "\r\n:the_end\r\npopd\r\necho Process finished.\r\ngoto :eof\r\n\r\n"
-    ":sha1\r\nset kh=\r\nset kp=%1\r\n"
-    "for /f \"skip=1 delims=\" %%h in ('certutil -hashfile %1 2^>nul') do if not defined kh set \"kh=%%h\"\r\n"
-    "if defined kh set \"kh=%kh: =%\"\r\ngoto :eof";
+    ":outside\r\ncmd /k \"echo Joining stopped: the script cannot go into its own folder\"\r\ngoto :eof";
+// Every piece back to its own name; then per temporary name: the name it stands for and
+// itself.
+const char backStart[] = "\r\n\r\n:back\r\nset kb=";
+const char heldTest[] = "\r\nif exist %s set \"kb= %s is in use and still named %s.\"";
+const char backEnd[] = "\r\ngoto :eof";
+// Y or y, whatever else may be typed: quotes and other marks are read only through
+// delayed expansion, which no text can break.
+const char yesText[] =
+    "\r\n\r\n:yes\r\nsetlocal EnableDelayedExpansion\r\nif /i not \"!kr!\"==\"Y\" set kr=\r\n"
+    "endlocal & set \"kr=%kr%\"\r\ngoto :eof";
+// certutil -hashfile without an algorithm gives SHA-1 on every Windows that has it, with
+// blanks between the bytes on Windows 7. Windows' own, by its full path: a certutil.bat
+// beside the pieces would run first. The piece by its full path, which the child cmd
+// expands once, inside quotes: an AutoRun command may change its folder or print lines.
+// The outer quotes are the child's to remove.
+const char sha1Text[] =
+    "\r\n\r\n:sha1\r\nset kh=\r\nset kp=%1\r\nset \"kf=%~f1\"\r\n"
+    "for /f \"delims=\" %%h in ('\"\"%SystemRoot%\\System32\\certutil.exe\" -hashfile \"%%kf%%\" 2>nul\"') do "
+    "if not defined kh set \"kl=%%h\" & call :hexline\r\ngoto :eof";
+// kh takes the first line that, without its blanks, is 40 hex digits; no other line is
+// ever compared, so kh stays empty where certutil is missing, blocked or without -hashfile.
+// Some interpreters (Wine's) take a substring past the end as the last character: the
+// length is tested by cutting at 40 and 41.
+const char hexLineText[] =
+    "\r\n\r\n:hexline\r\nsetlocal EnableDelayedExpansion\r\nset \"kl=#!kl: =!\"\r\n"
+    "set \"kc=!kl:0=!\" & set \"kc=!kc:1=!\" & set \"kc=!kc:2=!\" & set \"kc=!kc:3=!\" & "
+    "set \"kc=!kc:4=!\" & set \"kc=!kc:5=!\" & set \"kc=!kc:6=!\" & set \"kc=!kc:7=!\"\r\n"
+    "set \"kc=!kc:8=!\" & set \"kc=!kc:9=!\" & set \"kc=!kc:a=!\" & set \"kc=!kc:b=!\" & "
+    "set \"kc=!kc:c=!\" & set \"kc=!kc:d=!\" & set \"kc=!kc:e=!\" & set \"kc=!kc:f=!\"\r\n"
+    "if not \"!kc!\"==\"#\" goto :eof\r\nif not \"!kl:~0,41!\"==\"!kl!\" goto :eof\r\n"
+    "if \"!kl:~0,40!\"==\"!kl!\" goto :eof\r\nendlocal & set \"kh=%kl:~1%\"\r\ngoto :eof";
 
 const char openErrorCaption[] = "Error opening file";
 // The script's full path, "file" or "folder", then its usual name.
@@ -113,9 +159,11 @@ const char otherNameNotice[] = "The joining script is %s, as a %s %s was already
 // The usual name, the last numbered one and the folder.
 const char namesTakenText[] =
     "No joining script was written: %s to %s are all taken in %s. The pieces are kept.";
+// The script stops at a piece of another size everywhere, at one of other bytes only where
+// certutil answers, and a piece touched without a change of its bytes joins as it was.
 const char changedPiecesText[] =
-    "These pieces have changed since this split wrote them, so the joining script will not join "
-    "them:";
+    "These pieces have changed since this split wrote them. The joining script stops at a piece of "
+    "another size, and at one of other bytes where this Windows lets it check them:";
 
 // NAME.bat, then NAME_2.bat to NAME_99.bat; a folder with all of them taken is refused.
 constexpr int maxScriptNumber = 99;
@@ -243,7 +291,7 @@ void appendBusyTests(int *script)
         temporaryName(n, temporary);
         appendFormatted(script, busyTest, temporary);
     }
-    appendFormatted(script, busyTest, joinedName);
+    append(script, leftoverTest);
 }
 
 // Every piece to its temporary name, or back to its own name.
@@ -288,6 +336,7 @@ void appendJoin(int *script)
 void appendDeletions(int *script)
 {
     char temporary[8];
+    append(script, keptTest);
     for (uint32_t n = 0; n < pieceTotal(); ++n) {
         temporaryName(n, temporary);
         appendFormatted(script, deletion, temporary);
@@ -305,13 +354,29 @@ void appendRecovery(int *script)
         appendFormatted(script, recovery, temporary, name, temporary, name);
     }
     append(script, recoveryEnd);
+    append(script, leftover);
 }
 
 void appendWayBack(int *script)
 {
-    appendFormatted(script, wayBack, state.sourceName);
+    append(script, stops);
+    appendFormatted(script, keptNotice, state.sourceName);
+    appendFormatted(script, failedNotice, state.sourceName);
+    append(script, theEnd);
+}
+
+void appendBack(int *script)
+{
+    char name[pathSize];
+    char temporary[8];
+    append(script, backStart);
     appendRenamings(script, 1);
-    append(script, failedNotice);
+    for (uint32_t n = 0; n < pieceTotal(); ++n) {
+        pieceName(n, name);
+        temporaryName(n, temporary);
+        appendFormatted(script, heldTest, temporary, name, temporary);
+    }
+    append(script, backEnd);
 }
 
 // The name's full path in the current folder, or the name itself if that cannot be had.
@@ -396,8 +461,9 @@ int saveScript(int script)
 }
 
 // Each piece still at its path on the volume it was written to must be the file written
-// there: one changed since (another split's "Yes", an edit) is named, as the script will
-// not join it. A piece whose disk is out of the drive cannot be looked at.
+// there: one changed since (another split's "Yes", an edit) is named, as the script may
+// stop at it, or join it as it now is. A piece whose disk is out of the drive cannot be
+// looked at.
 void tellChangedPieces()
 {
     char text[sizeof changedPiecesText + maxPieces * (pathSize + 2)];
@@ -435,7 +501,10 @@ int writeRejoinScript()
     appendDeletions(&script);
     appendRecovery(&script);
     appendWayBack(&script);
-    append(&script, tailText);
+    appendBack(&script);
+    append(&script, yesText);
+    append(&script, sha1Text);
+    append(&script, hexLineText);
     if (script == spoilt) {
         char scriptName[pathSize] = "";
         makeScriptName(state.sourceName, 1, scriptName, sizeof scriptName);

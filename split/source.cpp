@@ -82,19 +82,18 @@ int checkSourceName()
     return 1;
 }
 
-int checkSource(const char *path, int withSize)
+int checkSource(const char *path)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path, &found);
     if (search == INVALID_HANDLE_VALUE) return reportOpenError(path);
-    if (withSize) state.remaining = fromBytes(found.nFileSizeHigh, found.nFileSizeLow);
     FindClose(search);
     return 1;
 }
 
-int checkSourceSize()
+int checkSourceSize(uint64_t size)
 {
-    if (countBytes(state.remaining) <= uint64_t(maxPieces) * largestPiece) return 1;
+    if (size <= uint64_t(maxPieces) * largestPiece) return 1;
     wsprintfA(state.textBuffer, tooLargeSourceText, state.sourcePath);
     return tellUser(state.textBuffer, MB_OK | MB_ICONWARNING);
 }
@@ -112,20 +111,29 @@ int openSource()
         strlen(slash + 1) > size_t(maxSourceNameLength))
         return reportInfeasibleName(full);
 
+    // The size is the open file's: a folder listing may still show an older one (a file
+    // written through another of its links keeps its old size in this link's entry).
+    HANDLE source = CreateFileA(full, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return reportOpenError(state.sourcePath);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(source, &size)) {
+        CloseHandle(source);
+        return reportOpenError(state.sourcePath);
+    }
+    // A refused source is let go, and nothing of the split is set up for it.
+    if (!checkSourceSize(uint64_t(size.QuadPart))) {
+        CloseHandle(source);
+        return 0;
+    }
+
+    state.sourceHandle = source;
+    state.remaining = fromBytes(DWORD(uint64_t(size.QuadPart) >> 32), DWORD(size.QuadPart));
     memcpy(state.destPath, full, folderLength);
     state.destPath[folderLength] = 0;
     enterFolder(state.destPath);
     strcpy(state.textBuffer, state.destPath);
     strcpy(state.baseFolder, state.destPath);
     strcat(state.destPath, defaultPieceName);
-
-    // The full path, so the change of folder above cannot make it open another file.
-    HANDLE source = CreateFileA(full, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (source == INVALID_HANDLE_VALUE) {
-        state.sourceHandle = nullptr;
-        return reportOpenError(state.sourcePath);
-    }
-    state.sourceHandle = source;
     strcpy(state.sourceName, slash + 1);
     return 1;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 constexpr int maxSourceNameLength = 94;  // leaves room for ".bat" in sourceName
 
 // Makes folder the current directory; a bare drive "C:" means that drive's root.
@@ -16,7 +18,10 @@ int readFieldText(HWND field, char *text);
 void setupOpenDialog();
 int chooseSource();
 int checkSourceName();
-int checkSource(const char *path, int withSize);
-// Refuses a source, its size in `remaining`, that 20 pieces of 999,999,999 bytes cannot hold.
-int checkSourceSize();
+// Whether a file or folder of that name exists; its size is read only once it is open.
+int checkSource(const char *path);
+// Refuses a source of `size` bytes, which 20 pieces of 999,999,999 bytes cannot hold.
+int checkSourceSize(uint64_t size);
+// Opens the source, loads its size into `remaining` and proposes the first destination.
+// A source that cannot be opened or is too large changes nothing.
 int openSource();

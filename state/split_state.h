@@ -93,6 +93,10 @@ struct SplitState {
     int tornDown;          // teardown has run; it runs once
     int tailTooLong;       // the command-line tail did not fit sourcePath
     HWND lastFocus;        // the control to give the focus back to on reactivation
+
+    // 1 once a renewed attempt elsewhere has deleted the failed attempt's file, so that a
+    // refusal of the new place does not say that nothing was deleted. Window thread only.
+    int failedPieceDropped;
 };
 
 extern SplitState state;

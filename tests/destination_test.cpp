@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "split/destination.h"
+#include "split/own_files.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/split_fixture.h"
@@ -398,5 +399,82 @@ TEST_F(Destination, YesIsAboutOnlyTheFileTheQuestionWasAbout)
         EXPECT_EQ(answerer.count(), 2u);
         EXPECT_EQ(fileBytes(piece), "written while asked");
         EXPECT_EQ(state.destIdentity.sizeLow, 19u);
+    }
+}
+
+// The same file by another path (a subst, a mapped share): told by what it is, not its name.
+TEST_F(Destination, TheSameFileByAnotherDriveIsTheFileAtDestPath)
+{
+    std::string other = byRootDrive(base_.path());
+    ASSERT_EQ(other.substr(0, 3), "Z:\\") << base_.path();
+    ASSERT_EQ(prepare(base_ / "p1"), 1);
+    writeFile(base_ / "p2", "");
+    EXPECT_EQ(namesDestinationFile((base_ / "p1").c_str()), 1);
+    EXPECT_EQ(namesDestinationFile((other + "\\p1").c_str()), 1);
+    EXPECT_EQ(namesDestinationFile("p1"), 1) << "in the base folder";
+    EXPECT_EQ(namesDestinationFile((other + "\\p2").c_str()), 0);
+    EXPECT_EQ(namesDestinationFile((other + "\\p3").c_str()), 0) << "no file there";
+    PieceIdentity byOther;
+    identityAt((other + "\\p1").c_str(), &byOther);
+    EXPECT_TRUE(sameFile(byOther, state.destIdentity));
+    // A file that is gone is no file at all.
+    ASSERT_TRUE(DeleteFileA((base_ / "p1").c_str()));
+    EXPECT_EQ(namesDestinationFile((base_ / "p1").c_str()), 0);
+}
+
+// Held by another program, as one holds a file it means to rename: the piece file is kept,
+// never deleted under that program's hands, nor the file that may take its name.
+TEST_F(Destination, ChangeKeepsAPieceFileAnotherProgramHolds)
+{
+    std::string piece = base_ / "p1";
+    ASSERT_EQ(prepare(piece), 1);
+    BoxAnswerer answerer({IDOK});
+    for (DWORD access : {DWORD(DELETE), DWORD(GENERIC_READ), DWORD(GENERIC_WRITE)}) {
+        HANDLE holder = CreateFileA(piece.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(deleteOwnFile(piece.c_str(), state.destIdentity), holdsFileInUse) << access;
+        EXPECT_EQ(dropEmptyDestination(), 1) << access;
+        CloseHandle(holder);
+        EXPECT_TRUE(fileExists(piece)) << access;
+    }
+    EXPECT_EQ(answerer.count(), 0u);
+    EXPECT_EQ(deleteOwnFile(piece.c_str(), state.destIdentity), holdsOwnFile);
+    EXPECT_FALSE(fileExists(piece));
+    EXPECT_EQ(deleteOwnFile(piece.c_str(), state.destIdentity), holdsNothing);
+}
+
+// Both of Windows' roads delete the file through the handle: a file held so goes when the
+// handle closes, and a file that took its name meanwhile is never hit, as a delete by
+// name would hit it. (Windows deletes the renamed file itself; Wine keeps it, so nothing
+// is said of it here.) Wine has both calls; 2000 and XP have only ntdll's.
+TEST_F(Destination, DeletesGoThroughTheHandleOnBothRoads)
+{
+    const char *roads[] = {"kernel32", "ntdll", "chosen"};
+    auto mark = [&](const char *road, HANDLE file) {
+        return road == roads[0]   ? deleteThroughHandleByKernel32(file)
+               : road == roads[1] ? deleteThroughHandleByNtdll(file)
+                                  : deleteThroughHandle(file);
+    };
+    std::string held = base_ / "held", moved = base_ / "moved";
+    for (const char *road : roads) {
+        writeFile(held, "checked");
+        HANDLE file = CreateFileA(held.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << road;
+        EXPECT_EQ(mark(road, file), 1) << road;
+        CloseHandle(file);
+        EXPECT_FALSE(fileExists(held)) << road;
+
+        writeFile(held, "checked");
+        file = CreateFileA(held.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << road;
+        ASSERT_TRUE(MoveFileA(held.c_str(), moved.c_str())) << road;
+        writeFile(held, "took its name");
+        EXPECT_EQ(mark(road, file), 1) << road;
+        CloseHandle(file);
+        EXPECT_EQ(fileBytes(held), "took its name") << road;
+        ASSERT_TRUE(DeleteFileA(held.c_str())) << road;
+        DeleteFileA(moved.c_str());
     }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/display.h"
+#include "split/own_files.h"
 #include "split/piece_writer.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
@@ -288,6 +289,36 @@ TEST_F(PieceWriterTest, AnotherFileAtThePiecesPathIsNeitherWrittenNorEmptied)
     makeDestination(dest);
     EXPECT_EQ(runPiece(window, dest, 6).copyState, uint32_t(Active));
     EXPECT_EQ(fileBytes(dest), "abcdef");
+}
+
+// A renewed attempt elsewhere deletes the failed attempt's file first, but never when the
+// new place is that very file under another path (another drive, a share, a junction).
+TEST_F(PieceWriterTest, AFailedAttemptsFileIsDroppedOnlyForAnotherFile)
+{
+    std::string failed = folder / "01", elsewhere = folder / "02";
+    writeFile(failed, "abc");
+    PieceIdentity written;
+    identityAt(failed.c_str(), &written);
+    ASSERT_EQ(written.known, 1);
+    auto goTo = [&](const std::string &dest) {
+        state.pieceCount = 0;
+        lstrcpynA(state.piecePaths[0], failed.c_str(), pathSize);
+        state.pieceIdentities[0] = written;
+        lstrcpynA(state.destPath, dest.c_str(), pathSize);
+        identityAt(state.destPath, &state.destIdentity);
+        dropFailedPiece();
+        EXPECT_STREQ(state.piecePaths[0], "") << dest;
+    };
+    std::string other = byRootDrive(failed);
+    ASSERT_EQ(other.substr(0, 3), "Z:\\") << failed;
+    goTo(other);
+    EXPECT_EQ(fileBytes(failed), "abc") << "the same file by another drive";
+    goTo(failed);
+    EXPECT_EQ(fileBytes(failed), "abc") << "the same file by its own name";
+    writeFile(elsewhere, "");
+    goTo(elsewhere);
+    EXPECT_EQ(fileBytes(failed), "<missing>");
+    EXPECT_EQ(fileBytes(elsewhere), "");
 }
 
 // The window starts no split that 20 pieces cannot finish; a 21st piece handed to the

@@ -185,6 +185,35 @@ std::string smallDrive()
     return drive;
 }
 
+namespace {
+
+uint64_t fakeDriveFigure(const char *name)
+{
+    const char *text = getenv(name);
+    char *end = nullptr;
+    unsigned long long value = text ? strtoull(text, &end, 10) : 0;
+    if (!text || end == text || *end || value == 0)
+        throw std::runtime_error(std::string("no fake disk: ") + name + " is not set (scripts/test.sh mounts one)");
+    return value;
+}
+
+}  // namespace
+
+uint64_t fakeDriveKeeps() { return fakeDriveFigure("KESTRAND_FAKE_DRIVE_KEEPS"); }
+uint64_t fakeDriveClaims() { return fakeDriveFigure("KESTRAND_FAKE_DRIVE_CLAIMS"); }
+
+std::string fakeDrive()
+{
+    const char *drive = getenv("KESTRAND_FAKE_DRIVE");
+    if (!drive || !*drive)
+        throw std::runtime_error("no fake disk: KESTRAND_FAKE_DRIVE is not set (scripts/test.sh mounts one)");
+    ULARGE_INTEGER total{};
+    if (!GetDiskFreeSpaceExA((std::string(drive) + "\\").c_str(), nullptr, &total, nullptr) ||
+        total.QuadPart != fakeDriveClaims())
+        throw std::runtime_error(std::string("no fake disk on ") + drive + ": not mounted, or it claims another size");
+    return drive;
+}
+
 DriveFolder::DriveFolder(const std::string &drive, const std::string &tag)
 {
     char name[64];

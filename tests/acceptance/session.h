@@ -39,6 +39,14 @@ std::string withoutCarriageReturns(std::string text);
 void writeSparseFile(const std::string &path, uint64_t size,
                      const std::vector<std::pair<uint64_t, std::string>> &bytes);
 std::string smallDrive();  // "S:" when the test runner mounted one, else ""
+// The disk that fakes its size (F:, scripts/wine-slots.sh): it claims fakeDriveClaims()
+// bytes and keeps fakeDriveKeeps(); what is written past that gives back other bytes. A file
+// named eio* fails every read that reaches 64 KiB; one named slow* holds its first such read
+// (again once emptied): F:\slowread appears, and the read goes on once F:\slowgo exists.
+// Each throws, failing the test, when the test runner mounted no such disk.
+std::string fakeDrive();
+uint64_t fakeDriveKeeps();
+uint64_t fakeDriveClaims();
 // A folder of this process on a drive root such as "R:", removed at the end.
 class DriveFolder {
 public:

@@ -62,7 +62,9 @@ TEST_P(WholeSplit, DefaultNamesJoinBackToTheSource)
     withStranger.insert("_0._9");
     EXPECT_EQ(filesUnder(pieces), withStranger) << output;
     ASSERT_TRUE(DeleteFileA((pieces + "\\_0._9").c_str()));
-    output = rejoin(pieces, "data.bat");
+    CertutilAnswers certutil("unbroken");
+    ASSERT_TRUE(certutil.installed());
+    output = rejoin(pieces, "data.bat", 300000);
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
     // The pieces went into the joined file; only it and the script stay.
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin"})) << output;
@@ -77,10 +79,11 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WholeSplit,
                              return "Bytes" + std::to_string(info.param.bytes);
                          });
 
-// The worked example typed into the window leaves the 2,595-byte script with each piece's
+// The worked example typed into the window leaves the 4,208-byte script with each piece's
 // SHA-1, and that script meets each road a join can take, certutil answering as Windows 7
-// does, as Windows 8 to 11 do, or not at all (Windows 2000 and XP, Wine).
-TEST(WholeSplitOfTheWorkedExample, LeavesThe2595ByteScriptThatChecksEveryPiece)
+// does, as Windows 8 to 11 do, after another program's line, with its usage text (a
+// certutil without -hashfile), or not at all (Windows 2000 and XP, Wine).
+TEST(WholeSplitOfTheWorkedExample, LeavesThe4208ByteScriptThatChecksEveryPiece)
 {
     TempFolder folder;
     const std::string bytes = randomBytes(1500000, 3);
@@ -95,7 +98,7 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe2595ByteScriptThatChecksEveryPiece)
     ASSERT_EQ(s.writePiece("500000"), Session::Ended);
     const std::string pieces = folder / "parts";
     const std::string script = readFile(pieces + "\\data.bat");
-    EXPECT_EQ(script.size(), 2595u);
+    EXPECT_EQ(script.size(), 4208u);
     EXPECT_NE(script.find("\r\ncall :sha1 piece01\r\nif not defined kh goto unchecked\r\nif /i not \"%kh%\"==\"" +
                           sha1Hex(first) + "\" goto damaged\r\ncall :sha1 piece02\r\nif /i not \"%kh%\"==\"" +
                           sha1Hex(second) + "\" goto damaged\r\ngoto checked\r\n"),
@@ -117,16 +120,28 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe2595ByteScriptThatChecksEveryPiece)
         EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
         EXPECT_EQ(filesUnder(pieces), joined) << output;
     };
-    const std::string unchecked = "The contents of the pieces cannot be checked on this Windows (no certutil), only their sizes.";
+    const std::string unchecked =
+        "The contents of the pieces cannot be checked on this Windows, only their sizes: the pieces will be kept.";
+    const std::string kept = "data.bin is joined on the sizes of its pieces alone, as this Windows cannot check their "
+                             "contents. The pieces are kept.";
 
-    // Both of certutil's forms: checked and joined. No answer: the notice, and joined.
-    for (const char *form : {"spaced", "unbroken", "none"}) {
+    // Each of certutil's answers: checked and joined. No hash among its lines: the notice,
+    // joined, and both pieces kept as they were.
+    for (const char *form : {"spaced", "unbroken", "preceded", "usage", "none"}) {
         SCOPED_TRACE(form);
         certutil.answer(form);
         cutAgain();
-        std::string output = rejoin(pieces, "data.bat");
-        expectJoined(output);
-        EXPECT_EQ(output.find(unchecked) != std::string::npos, std::string(form) == "none") << output;
+        std::string output = rejoin(pieces, "data.bat", 300000);
+        const bool answered = strcmp(form, "usage") != 0 && strcmp(form, "none") != 0;
+        if (answered) {
+            expectJoined(output);
+        } else {
+            EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
+            EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data.bin", "piece01", "piece02"})) << output;
+            EXPECT_TRUE(fileBytes(pieces + "\\piece01") == first && fileBytes(pieces + "\\piece02") == second);
+        }
+        EXPECT_EQ(output.find(unchecked) != std::string::npos, !answered) << output;
+        EXPECT_EQ(output.find(kept) != std::string::npos, !answered) << output;
     }
 
     // A copy of piece02 cut one byte short is not joined, and nothing is touched.
@@ -179,6 +194,47 @@ TEST(WholeSplitOfTheWorkedExample, LeavesThe2595ByteScriptThatChecksEveryPiece)
     output = rejoin(pieces, "data.bat");
     expectJoined(output);
 
+    // An unfinished joined file beside pieces under their own names: a quote or N at the
+    // question keeps every file and says so; Y deletes it, and the join goes on.
+    for (const char *answer : {"\"\r\n", "N\r\n", "Y\r\n"}) {
+        SCOPED_TRACE(answer);
+        cutAgain();
+        writeFile(pieces + "\\_z._9", bytes.substr(0, 700000));
+        output = rejoin(pieces, "data.bat", 300000, answer);
+        EXPECT_NE(output.find("type Y and Enter to delete _z._9"), std::string::npos) << output;
+        if (answer[0] == 'Y') {
+            expectJoined(output);
+        } else {
+            EXPECT_NE(output.find("Joining stopped: every file is left as it was"), std::string::npos) << output;
+            EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "piece01", "piece02", "_z._9"})) << output;
+            EXPECT_TRUE(fileBytes(pieces + "\\_z._9") == bytes.substr(0, 700000));
+        }
+    }
+
+    // A quote typed at the stopped join's question: nothing changes, and the script says so.
+    cutAgain();
+    ASSERT_TRUE(MoveFileA((pieces + "\\piece01").c_str(), (pieces + "\\_0._9").c_str()));
+    output = rejoin(pieces, "data.bat", 300000, "\"\r\n");
+    EXPECT_NE(output.find("Joining stopped: every file is left as it was"), std::string::npos) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "_0._9", "piece02"})) << output;
+
+    // Renamed, then held open without sharing by another program: the join fails, and the
+    // window names the piece that keeps its temporary name.
+    cutAgain();
+    HANDLE held = INVALID_HANDLE_VALUE;
+    bool stopped = false;
+    BatchRun run = runBatchStoppedAtRename(
+        pieces, "data.bat", "\\_1._9",
+        [&] { held = CreateFileA((pieces + "\\_0._9").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); },
+        &stopped);
+    ASSERT_TRUE(stopped) << run.output;
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
+    EXPECT_NE(run.output.find("Joining failed: piece01 is in use and still named _0._9. Every piece is kept."),
+              std::string::npos) << run.output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "_0._9", "piece02"})) << run.output;
+    EXPECT_TRUE(fileBytes(pieces + "\\_0._9") == first && fileBytes(pieces + "\\piece02") == second);
+
     // In a folder "Split 100%" beside a "Split 100" that holds other files of the pieces'
     // names and sizes: the join stops, and the sibling is left as it was. Without certutil,
     // as on XP, only the script's own check tells the sibling's files from the pieces.
@@ -227,7 +283,8 @@ TEST(WholeSplitBesideAUsersScript, KeepsItAndJoinsFromAnotherFolder)
     auto before = filesUnder(elsewhere.path());
     std::string output = rejoin(elsewhere.path(), "\"" + pieces + "\\data_2.bat\"");
     EXPECT_EQ(sha256File(pieces + "\\data.bin"), sha256(bytes)) << output;
-    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"data.bat", "data_2.bat", "data.bin"})) << output;
+    // Joined on the sizes alone (no certutil here): the pieces stay.
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "data.bat", "data_2.bat", "data.bin"})) << output;
     EXPECT_EQ(readFile(pieces + "\\data.bat"), "@echo the user's own");
     EXPECT_EQ(filesUnder(elsewhere.path()), before) << output;
     EXPECT_EQ(sha256File(elsewhere / "01"), sha256(randomBytes(2000, 12)));
@@ -282,7 +339,7 @@ TEST(WholeSplitBesideTakenScriptNames, SaysNoScriptWasWrittenAndKeepsThePieces)
 }
 
 // A piece replaced by a file of its size before the last piece ends is named: the script
-// will not join it.
+// may stop at it.
 TEST(WholeSplitWithAPieceReplacedMeanwhile, NamesThatPiece)
 {
     TempFolder folder;
@@ -302,7 +359,8 @@ TEST(WholeSplitWithAPieceReplacedMeanwhile, NamesThatPiece)
     ASSERT_EQ(s.boxes.size(), 1u);
     EXPECT_EQ(s.boxes[0].caption, "Kestrand");
     EXPECT_EQ(withoutCarriageReturns(s.boxes[0].text),
-              "These pieces have changed since this split wrote them, so the joining script will not join them:\n" +
+              "These pieces have changed since this split wrote them. The joining script stops at a piece of "
+              "another size, and at one of other bytes where this Windows lets it check them:\n" +
                   pieces + "\\01");
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "data.bat"}));
     EXPECT_EQ(readFile(pieces + "\\02"), bytes.substr(1000));
@@ -327,7 +385,7 @@ TEST(WholeSplitOfABatchFile, JoinsByItsOwnScript)
     EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "run.bat.bat"}));
     std::string output = rejoin(pieces, "run.bat.bat");
     EXPECT_EQ(sha256File(pieces + "\\run.bat"), sha256(bytes)) << output;
-    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"run.bat", "run.bat.bat"})) << output;
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "run.bat", "run.bat.bat"})) << output;
     EXPECT_EQ(readFile(source), bytes);
 }
 
@@ -379,5 +437,7 @@ TEST(HugeSplit, SparseSourceAbove4GiBInPiecesOf999999999)
     ASSERT_TRUE(fileExists(pieces + "\\huge.bat"));
     std::string output = rejoin(pieces, "huge.bat", 1800000);
     EXPECT_EQ(sha256File(pieces + "\\huge.img"), sourceHash) << output;
-    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"huge.bat", "huge.img"})) << output;
+    // Joined on the sizes alone (no certutil here): the pieces stay.
+    EXPECT_EQ(filesUnder(pieces), (std::set<std::string>{"01", "02", "03", "04", "05", "huge.bat", "huge.img"}))
+        << output;
 }

@@ -13,7 +13,9 @@ bool sha1Of(const std::string &bytes, BYTE (&value)[20]);
 
 class CertutilAnswers {
 public:
-    // "spaced" (Windows 7's form), "unbroken" (Windows 8 to 11) or "none" (no answer).
+    // "spaced" (Windows 7's form), "unbroken" (Windows 8 to 11), "preceded" (unbroken,
+    // after a line of another program), "usage" (a certutil without -hashfile) or "none"
+    // (no answer).
     explicit CertutilAnswers(const char *form);
     ~CertutilAnswers();
     CertutilAnswers(const CertutilAnswers &) = delete;

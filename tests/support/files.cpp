@@ -1,5 +1,6 @@
 #include "support/files.h"
 
+#include <cctype>
 #include <random>
 #include <stdexcept>
 
@@ -147,4 +148,59 @@ uint64_t fileSize(const std::string &path)
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
     return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+namespace {
+
+bool sameFolder(const std::string &a, const std::string &b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::string *paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE folder = CreateFileA(paths[i]->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                    FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) return false;
+        BOOL read = GetFileInformationByHandle(folder, &info[i]);
+        CloseHandle(folder);
+        if (!read) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+std::string backslashed(std::string path)
+{
+    for (char &c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+}  // namespace
+
+std::string byRootDrive(const std::string &path)
+{
+    using UnixName = char *(__cdecl *)(const WCHAR *);
+    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(proc));
+    WCHAR wide[MAX_PATH];
+    if (!unixName || path.size() < 3 || path[1] != ':' || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *name = unixName(wide);
+    if (!name) return "";
+    std::string rooted = "Z:" + backslashed(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    // Wine names the drive by its link in dosdevices ("...\dosdevices\s:\..."), which no
+    // user would type: the folder the link leads to instead, C:'s or the test runner's.
+    char letter = char(tolower(path[0]));
+    std::string link = std::string("\\dosdevices\\") + letter + ":";
+    size_t at = rooted.find(link);
+    if (at == std::string::npos) return rooted;
+    std::string prefix = rooted.substr(0, at), rest = rooted.substr(at + link.size());
+    std::string drive = path.substr(0, 2) + "\\";
+    for (std::string target : {prefix + "\\drive_" + letter, prefix + "\\..\\drives\\" + letter}) {
+        char full[MAX_PATH];
+        DWORD length = GetFullPathNameA(target.c_str(), MAX_PATH, full, nullptr);
+        if (length && length < MAX_PATH && sameFolder(full, drive)) return full + rest;
+    }
+    return rooted;
 }

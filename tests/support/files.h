@@ -33,6 +33,9 @@ public:
 private:
     std::string path_;
 };
+// The same file or folder by another path, as a subst or a mapped share gives it: through
+// Z:, the drive Wine gives the Unix root. Empty when the platform cannot say.
+std::string byRootDrive(const std::string &path);
 // The file's bytes, or "<missing>".
 std::string fileBytes(const std::string &path);
 uint64_t fileSize(const std::string &path);
