@@ -3,12 +3,14 @@
 # a bare loop doing the same work (the same two pieces, 512-byte ReadFile/WriteFile,
 # flushed before close) under the same Wine, in the same folder, taking turns; once on
 # disk and once in a tmpfs folder. The loop hashes each piece (SHA-1 through CryptoAPI) as
-# the writer does, and runs twice per turn: on a thread beside a window, as the split's
-# writer does (the like-with-like baseline), and in a process that never starts a thread,
-# which also times the kernel's two entries. A third loop on a thread does not hash: what
-# the pieces' hashes cost. Then where the
-# writer's time goes, from a profile of the real piece writer hosted in a process of its
-# own. Writes the table into docs/benchmarks.md.
+# the writer does and reads each piece back past the system's cache and checks it, as the
+# writer does, and runs twice per turn: on a thread beside a window, as the split's writer
+# does (the like-with-like baseline), and in a process that never starts a thread, which
+# also times the kernel's two entries. A third loop on a thread does not read back: what
+# the check costs; a fourth neither hashes nor reads back. Then whether an unbuffered read
+# under this Wine reaches the disk or the page cache, and where the writer's time goes,
+# from a profile of the real piece writer hosted in a process of its own. Writes the table
+# into docs/benchmarks.md.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-root.sh"
@@ -83,8 +85,8 @@ run_split() {
   [ -f "$dir/Separation/source.bat" ] && note "$place $run script_written 1" || note "$place $run script_written 0"
 }
 
-# MODE: threaded (on a thread beside a window), bare (the same, not hashing) or plain
-# (never a thread).
+# MODE: threaded (on a thread beside a window), unchecked (the same, no read-back), bare
+# (neither hashing nor read-back) or plain (never a thread).
 run_loop() {
   local place=$1 dir=$2 run=$3 mode=$4
   fresh_start "$dir"
@@ -106,14 +108,14 @@ note "- load_before $(cut -d' ' -f1-3 /proc/loadavg | tr ' ' '/')"
 # On a native road without a binfmt_misc of its own (in_own_binfmt), another run's entry
 # would put the turn on qemu-i386: each turn waits up to ten minutes for the host to be
 # free of one, and says if it was not.
-order=(split threaded plain bare)
+order=(split threaded plain unchecked bare)
 for place in disk tmpfs; do
   dir=$disk
   [ $place = tmpfs ] && dir=$ram
   for run in $(seq 1 "$runs"); do
     echo "bench: $place, run $run of $runs"
-    for k in 0 1 2 3; do
-      turn=${order[$(( (run - 1 + k) % 4 ))]}
+    for k in 0 1 2 3 4; do
+      turn=${order[$(( (run - 1 + k) % 5 ))]}
       shared=""
       [ "$i386_how" = natively ] && [ -z "$KESTRAND_OWN_BINFMT" ] && shared=1
       if [ -n "$shared" ]; then
@@ -138,6 +140,26 @@ else
   note "tmpfs - rejoin_identical 0"
   echo "bench: the joining script did not rebuild the source, see $out/rejoin.log" >&2
 fi
+
+# Whether Wine passes FILE_FLAG_NO_BUFFERING on to Linux on the bench's disk: a file
+# dropped from the page cache is read unbuffered, then buffered, and its cached bytes
+# counted after each (fincore). An unbuffered read that leaves the file uncached went to
+# the disk, as Windows' does.
+probe=$disk/probe.bin
+head -c 67108864 /dev/urandom >"$probe"
+sync
+cached() { fincore --bytes --noheadings --output RES "$probe" 2>/dev/null | tr -d ' '; }
+evict() { /usr/bin/python3 -c 'import os,sys; f=os.open(sys.argv[1],os.O_RDONLY); os.posix_fadvise(f,0,0,os.POSIX_FADV_DONTNEED)' "$probe"; }
+evict
+note "disk - probe_cached_before $(cached)"
+"${wine[@]}" "$build/tests/copy_loop.exe" unbuffered "$(win "$probe")" </dev/null | tr -d '\r' |
+  sed "s/^/disk unbuffered /" >>"$results"
+note "disk - probe_cached_after_unbuffered $(cached)"
+evict
+"${wine[@]}" "$build/tests/copy_loop.exe" buffered "$(win "$probe")" </dev/null | tr -d '\r' |
+  sed "s/^/disk buffered /" >>"$results"
+note "disk - probe_cached_after_buffered $(cached)"
+rm -f "$probe"
 
 # Where the writer's time goes, in both places.
 for place in disk tmpfs; do

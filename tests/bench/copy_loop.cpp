@@ -4,11 +4,15 @@
 // writer does. Timed from each piece's creation to its close.
 //
 // Each piece's bytes are hashed (SHA-1 through CryptoAPI, block by block once written), as
-// the writer does for the joining script; "bare" leaves that out, to show what it costs.
+// the writer does for the joining script, and once closed the piece is read back past the
+// system's cache (FILE_FLAG_NO_BUFFERING, 64 KiB reads into an aligned buffer), hashed
+// again and compared, as the writer does before it lists a piece. Timed from each piece's
+// creation to the end of its check.
 //
 // "threaded": the loop runs on a thread started with _beginthread, in a process with a
 // window that pumps its messages meanwhile, as the split's writer does: like with like.
-// "bare": the same without the hashing.
+// "unchecked": the same without the read-back, to show what the check costs.
+// "bare": the same without the hashing and without the read-back.
 // "plain": the loop runs in a process that never starts a thread; on some hosts a 32-bit
 // process enters the kernel far more slowly once it has had one, so this one also times
 // the two ways of entering it (kernel_entry.h).
@@ -30,7 +34,10 @@ namespace {
 
 char block[512];
 bool hashing = true;
+bool checking = true;
 HCRYPTHASH hash = 0;
+constexpr DWORD checkBytes = 65536;
+alignas(8192) char checkBlock[checkBytes];
 
 bool copyBytes(HANDLE in, HANDLE out, DWORD bytes)
 {
@@ -41,31 +48,79 @@ bool copyBytes(HANDLE in, HANDLE out, DWORD bytes)
 }
 
 double flushing = 0;
+double checkingSeconds = 0;
+HCRYPTPROV provider = 0;
+
+bool startHash()
+{
+    return CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+           CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash);
+}
+
+bool finishHash(BYTE *value)
+{
+    DWORD size = 20;
+    bool ok = hash && CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0);
+    if (hash) CryptDestroyHash(hash);
+    if (provider) CryptReleaseContext(provider, 0);
+    hash = 0;
+    provider = 0;
+    return ok;
+}
+
+// The piece as its disk gives it back: its size and its SHA-1 against the written ones.
+bool checkPiece(const std::string &path, unsigned long bytes, const BYTE *written)
+{
+    HANDLE piece = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (piece == INVALID_HANDLE_VALUE) return false;
+    bool ok = startHash();
+    unsigned long total = 0;
+    for (DWORD got = checkBytes; ok && got == checkBytes;) {
+        ok = ReadFile(piece, checkBlock, checkBytes, &got, nullptr) &&
+             (got == 0 || CryptHashData(hash, reinterpret_cast<const BYTE *>(checkBlock), got, 0));
+        total += got;
+    }
+    BYTE value[20];
+    ok = finishHash(value) && ok && total == bytes && memcmp(value, written, sizeof value) == 0;
+    return CloseHandle(piece) && ok;
+}
 
 bool copyPiece(HANDLE in, const std::string &path, unsigned long left)
 {
     HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (out == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    HCRYPTPROV provider = 0;
-    if (hashing) {
-        ok = CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-             CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash);
-    }
+    const unsigned long bytes = left;
+    bool ok = !hashing || startHash();
     for (; ok && left > sizeof block; left -= sizeof block) ok = copyBytes(in, out, sizeof block);
     if (ok && left > 0) ok = copyBytes(in, out, left);
-    if (hashing) {
-        BYTE value[20];
-        DWORD size = sizeof value;
-        ok = ok && CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0);
-        if (hash) CryptDestroyHash(hash);
-        if (provider) CryptReleaseContext(provider, 0);
-        hash = 0;
-    }
+    BYTE value[20];
+    if (hashing) ok = finishHash(value) && ok;
     double start = now();
     ok = ok && FlushFileBuffers(out);
     flushing += now() - start;
-    return CloseHandle(out) && ok;
+    ok = CloseHandle(out) && ok;
+    if (!ok || !checking) return ok;
+    start = now();
+    ok = checkPiece(path, bytes, value);
+    checkingSeconds += now() - start;
+    return ok;
+}
+
+// Whether an unbuffered read of FILE reaches the page cache: the bench looks at the file's
+// cached pages before and after (fincore). "buffered" reads it the ordinary way, to show
+// that the look sees a read at all.
+int probe(const char *path, bool unbuffered)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              unbuffered ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN : 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return printf("copy_loop: cannot open %s (%lu)\n", path, GetLastError()), 1;
+    unsigned long total = 0;
+    DWORD got = checkBytes;
+    while (got == checkBytes && ReadFile(file, checkBlock, checkBytes, &got, nullptr)) total += got;
+    CloseHandle(file);
+    printf("probe_read_bytes %lu\n", total);
+    return 0;
 }
 
 // The pieces of the command line, in order; their times go out as MODE_loop_... lines.
@@ -133,13 +188,18 @@ bool copyOnThreadBesideWindow()
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && (strcmp(argv[1], "unbuffered") == 0 || strcmp(argv[1], "buffered") == 0))
+        return probe(argv[2], argv[1][0] == 'u');
     const bool bare = argc >= 5 && strcmp(argv[1], "bare") == 0;
-    const bool threaded = argc >= 5 && (strcmp(argv[1], "threaded") == 0 || bare);
+    const bool unchecked = argc >= 5 && strcmp(argv[1], "unchecked") == 0;
+    const bool threaded = argc >= 5 && (strcmp(argv[1], "threaded") == 0 || bare || unchecked);
     if (argc < 5 || argc > 24 || (!threaded && strcmp(argv[1], "plain") != 0)) {
-        printf("usage: copy_loop threaded|bare|plain SOURCE FOLDER PIECE_BYTES...\n");
+        printf("usage: copy_loop threaded|unchecked|bare|plain SOURCE FOLDER PIECE_BYTES...\n"
+               "       copy_loop unbuffered|buffered FILE\n");
         return 2;
     }
     hashing = !bare;
+    checking = !bare && !unchecked;
     job.mode = argv[1];
     job.folder = argv[3];
     job.sizes = argv + 4;
@@ -166,6 +226,7 @@ int main(int argc, char **argv)
     printf("%s_loop_cpu_seconds %.4f\n", job.mode, cpu);
     printf("%s_loop_seconds %.4f\n", job.mode, total);
     printf("%s_loop_flush_seconds %.4f\n", job.mode, flushing);
+    printf("%s_loop_check_seconds %.4f\n", job.mode, checkingSeconds);
     if (strcmp(job.mode, "plain") == 0) {
         EntryCosts costs = kernelEntryCosts();
         printf("int80_us %.3f\n", costs.int80);
