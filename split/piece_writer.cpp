@@ -181,9 +181,6 @@ void checkPiece(uint32_t size, const PieceHash &written)
     case checkMatches: return;
     case checkDiffers: return failPieceFor(failedReadBack, 0);
     case checkError: return failPieceFor(failedWrite, error);
-    case checkOtherFile:
-        if (isActive()) state.pieceFileChanged.store(1, relaxed);
-        return failPiece();
     case checkStopped: return;
     }
 }

@@ -26,11 +26,6 @@ int isActive()
     return state.copyState.load(relaxed) == Active;
 }
 
-int isAbsent(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // Unshared, so nobody writes the piece while it is checked. A scanner that grabbed the
 // file just closed is waited for.
 HANDLE openForCheck(DWORD flags, DWORD *error)
@@ -94,14 +89,14 @@ CheckOutcome hashWhatIsRead(HANDLE file, uint32_t size, const PieceHash &written
 CheckOutcome readOnce(DWORD flags, uint32_t size, const PieceHash &written, DWORD *error)
 {
     HANDLE file = openForCheck(flags, error);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (!isActive()) return checkStopped;
-        return isAbsent(*error) ? checkOtherFile : checkError;
-    }
+    // A piece gone from its path is a read-back that failed; another file there does not
+    // give back the bytes just written. Either way the piece was written, so the failed
+    // road follows, whose Ok and new Destination hold every file to its identity.
+    if (file == INVALID_HANDLE_VALUE) return isActive() ? checkError : checkStopped;
     PieceIdentity now;
     readIdentity(file, &now);
     CheckOutcome outcome = sameIdentity(now, state.destIdentity) ? hashWhatIsRead(file, size, written, error)
-                                                                  : checkOtherFile;
+                                                                  : checkDiffers;
     CloseHandle(file);
     return outcome;
 }

@@ -12,7 +12,6 @@ enum CheckOutcome {
     checkMatches,    // the disk gave back the piece as written
     checkDiffers,    // other bytes or another size
     checkError,      // the file could not be opened or read: the error says why
-    checkOtherFile,  // another file, or none, is at the piece's path now
     checkStopped,    // the user stopped the split meanwhile
 };
 

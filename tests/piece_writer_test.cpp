@@ -7,6 +7,7 @@
 #include "app/display.h"
 #include "split/own_files.h"
 #include "split/piece_writer.h"
+#include "split/read_back.h"
 #include "support/files.h"
 #include "support/message_boxes.h"
 #include "support/piece_runs.h"
@@ -298,6 +299,29 @@ TEST_F(PieceWriterTest, AnotherFileAtThePiecesPathIsNeitherWrittenNorEmptied)
     makeDestination(dest);
     EXPECT_EQ(runPiece(window, dest, 6).copyState, uint32_t(Active));
     EXPECT_EQ(fileBytes(dest), "abcdef");
+}
+
+// The read-back holds the piece to the file written at its path: a piece gone from it is
+// a read-back that failed, another file there (the same bytes even) does not give back the
+// piece, and either fails it on the failed road.
+TEST_F(PieceWriterTest, ReadBackTellsAPieceGoneOrReplacedSinceItWasWritten)
+{
+    TestWindow window;
+    std::string dest = folder / "01", other = folder / "other";
+    makeDestination(dest);
+    writeFile(dest, "abcdef");
+    identityAt(dest.c_str(), &state.destIdentity);
+    state.copyState.store(Active);
+    const PieceHash unknown{};  // no written hash: the size alone is held to
+    DWORD error = 0;
+    EXPECT_EQ(readBackPiece(6, unknown, &error), checkMatches);
+    EXPECT_EQ(readBackPiece(5, unknown, &error), checkDiffers);
+    writeFile(other, "abcdef");
+    ASSERT_TRUE(DeleteFileA(dest.c_str()));
+    EXPECT_EQ(readBackPiece(6, unknown, &error), checkError);
+    EXPECT_EQ(error, DWORD(ERROR_FILE_NOT_FOUND));
+    ASSERT_TRUE(MoveFileA(other.c_str(), dest.c_str()));
+    EXPECT_EQ(readBackPiece(6, unknown, &error), checkDiffers);
 }
 
 // A renewed attempt elsewhere deletes the failed attempt's file first, but never when the
